@@ -1,0 +1,6 @@
+#include "app/Startup.h"
+
+int main(int argc, char* argv[])
+{
+    return tavrin::runApplication(argc, argv);
+}

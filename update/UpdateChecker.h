@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace tavrin {
+
+// Asks the maker's update server whether a newer version exists.
+class UpdateChecker : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QUrl logoUrl READ logoUrl CONSTANT)
+    Q_PROPERTY(QString downloadPage READ downloadPage CONSTANT)
+
+public:
+    explicit UpdateChecker(QObject* parent = nullptr);
+
+    QUrl logoUrl() const;
+    QString downloadPage() const;
+
+    // Sends the check and returns at once; the answer arrives as one of the
+    // signals below, or as nothing (see the .cpp for which answer gives what).
+    Q_INVOKABLE void checkUpdate(bool byHand);
+
+signals:
+    // A newer version exists; the scene shows its dialog with this note.
+    void newVersionFound(const QString& upgradeNote);
+    // A message for the message dialog (manual checks only).
+    void messageRequested(const QString& title, const QString& text);
+
+private:
+    void handleAnswer(QNetworkReply* reply, bool byHand);
+
+    QNetworkAccessManager* m_network;
+};
+
+} // namespace tavrin

@@ -1,0 +1,288 @@
+#include "link/Protocol.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+#include <QTextCodec>
+#include <cmath>
+
+namespace tavrin::protocol {
+
+namespace {
+
+// UTF-8 as a JavaScript string is sent: a lone surrogate becomes U+FFFD
+// (QString::toUtf8 would write '?').
+QByteArray toWellFormedUtf8(const QString& text) {
+    QString fixed;
+    const int length = text.size();
+    for (int i = 0; i < length; ++i) {
+        const QChar unit = text.at(i);
+        if (unit.isHighSurrogate() && i + 1 < length && text.at(i + 1).isLowSurrogate()) {
+            if (!fixed.isNull())
+                fixed.append(unit).append(text.at(i + 1));
+            ++i;
+        } else if (unit.isSurrogate()) {
+            if (fixed.isNull())
+                fixed = text.left(i);
+            fixed.append(QChar(QChar::ReplacementCharacter));
+        } else if (!fixed.isNull()) {
+            fixed.append(unit);
+        }
+    }
+    return (fixed.isNull() ? text : fixed).toUtf8();
+}
+
+bool isUnreservedInUriComponent(char16_t unit) {
+    if ((unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z') ||
+        (unit >= u'0' && unit <= u'9'))
+        return true;
+    switch (unit) {
+    case u'-':
+    case u'_':
+    case u'.':
+    case u'!':
+    case u'~':
+    case u'*':
+    case u'\'':
+    case u'(':
+    case u')':
+        return true;
+    default:
+        return false;
+    }
+}
+
+void appendPercentByte(QByteArray& out, unsigned byte) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    out.append('%');
+    out.append(kHex[(byte >> 4) & 0xF]);
+    out.append(kHex[byte & 0xF]);
+}
+
+void appendPercentUtf8(QByteArray& out, char32_t codePoint) {
+    if (codePoint < 0x80) {
+        appendPercentByte(out, codePoint);
+    } else if (codePoint < 0x800) {
+        appendPercentByte(out, 0xC0 | (codePoint >> 6));
+        appendPercentByte(out, 0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        appendPercentByte(out, 0xE0 | (codePoint >> 12));
+        appendPercentByte(out, 0x80 | ((codePoint >> 6) & 0x3F));
+        appendPercentByte(out, 0x80 | (codePoint & 0x3F));
+    } else {
+        appendPercentByte(out, 0xF0 | (codePoint >> 18));
+        appendPercentByte(out, 0x80 | ((codePoint >> 12) & 0x3F));
+        appendPercentByte(out, 0x80 | ((codePoint >> 6) & 0x3F));
+        appendPercentByte(out, 0x80 | (codePoint & 0x3F));
+    }
+}
+
+// The value of the `charset` parameter of a Content-Type header, unquoted.
+QByteArray charsetParameter(const QByteArray& contentType) {
+    const QList<QByteArray> parts = contentType.split(';');
+    for (int i = 1; i < parts.size(); ++i) {
+        const QByteArray parameter = parts.at(i).trimmed();
+        const int equals = parameter.indexOf('=');
+        if (equals < 0 || parameter.left(equals).trimmed().toLower() != "charset")
+            continue;
+        QByteArray value = parameter.mid(equals + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
+            value = value.mid(1, value.size() - 2);
+        return value;
+    }
+    return {};
+}
+
+std::optional<QJsonObject> parseObject(const QString& body) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(body.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
+// JavaScript's String(value) for a value that came from JSON.
+QString jsonValueText(const QJsonValue& value) {
+    switch (value.type()) {
+    case QJsonValue::Double:
+        return numberToString(value.toDouble());
+    case QJsonValue::String:
+        return value.toString();
+    case QJsonValue::Bool:
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QJsonValue::Null:
+        return QStringLiteral("null");
+    case QJsonValue::Array: {
+        // Array.prototype.join: null elements give empty texts.
+        QStringList parts;
+        for (const QJsonValue& element : value.toArray())
+            parts.append(element.isNull() ? QString() : jsonValueText(element));
+        return parts.join(QLatin1Char(','));
+    }
+    case QJsonValue::Object:
+        return QStringLiteral("[object Object]");
+    case QJsonValue::Undefined:
+        break;
+    }
+    return QStringLiteral("undefined");
+}
+
+} // namespace
+
+QString requestUrlText(const QString& address, QStringView path) {
+    QString url = QLatin1String("http://") + address + QLatin1String(":8080");
+    url.append(path);
+    return url;
+}
+
+QUrl requestUrl(const QString& address, QStringView path) {
+    return QUrl(requestUrlText(address, path), QUrl::TolerantMode);
+}
+
+QString requestUrlText(const QString& address, QLatin1String path) {
+    return requestUrlText(address, QStringView(QString(path)));
+}
+
+QUrl requestUrl(const QString& address, QLatin1String path) {
+    return requestUrl(address, QStringView(QString(path)));
+}
+
+QString requestUrlText(const QString& address, const char* path) {
+    return requestUrlText(address, QLatin1String(path));
+}
+
+QUrl requestUrl(const QString& address, const char* path) {
+    return requestUrl(address, QLatin1String(path));
+}
+
+QString numberToString(double value) {
+    if (std::isnan(value))
+        return QStringLiteral("NaN");
+    if (std::isinf(value))
+        return value > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
+    if (value == 0)
+        return QStringLiteral("0"); // -0 included
+    if (value < 0)
+        return QLatin1Char('-') + numberToString(-value);
+
+    // Shortest round-trip digits, as "d[.ddd]e[+-]xx".
+    const QString scientific = QString::number(value, 'e', QLocale::FloatingPointShortest);
+    const int exponentMark = scientific.indexOf(QLatin1Char('e'));
+    QString digits = scientific.left(exponentMark);
+    digits.remove(QLatin1Char('.'));
+    const int exponent = scientific.mid(exponentMark + 1).toInt();
+
+    const int k = digits.size(); // number of significant digits
+    const int n = exponent + 1;  // position of the decimal point
+    if (k <= n && n <= 21)
+        return digits + QString(n - k, QLatin1Char('0'));
+    if (0 < n && n <= 21)
+        return digits.left(n) + QLatin1Char('.') + digits.mid(n);
+    if (-6 < n && n <= 0)
+        return QLatin1String("0.") + QString(-n, QLatin1Char('0')) + digits;
+
+    const QString exponentText =
+        (n - 1 >= 0 ? QLatin1String("e+") : QLatin1String("e-")) + QString::number(std::abs(n - 1));
+    if (k == 1)
+        return digits + exponentText;
+    return digits.left(1) + QLatin1Char('.') + digits.mid(1) + exponentText;
+}
+
+QString idText(const QJsonValue& id) {
+    return jsonValueText(id);
+}
+
+std::optional<QByteArray> encodeURIComponent(QStringView text) {
+    QByteArray out;
+    out.reserve(int(text.size()) * 3);
+    const auto length = text.size();
+    for (qsizetype i = 0; i < length; ++i) {
+        const char16_t unit = text.at(i).unicode();
+        if (isUnreservedInUriComponent(unit)) {
+            out.append(static_cast<char>(unit));
+        } else if (QChar::isHighSurrogate(unit)) {
+            if (i + 1 >= length || !text.at(i + 1).isLowSurrogate())
+                return std::nullopt;
+            appendPercentUtf8(out, QChar::surrogateToUcs4(unit, text.at(i + 1).unicode()));
+            ++i;
+        } else if (QChar::isLowSurrogate(unit)) {
+            return std::nullopt;
+        } else {
+            appendPercentUtf8(out, unit);
+        }
+    }
+    return out;
+}
+
+std::optional<QByteArray> contentBody(const QJsonValue& id, QStringView content) {
+    std::optional<QByteArray> encoded = encodeURIComponent(content);
+    if (!encoded)
+        return std::nullopt;
+    return "noteId=" + toWellFormedUtf8(idText(id)) + "&content=" + *encoded;
+}
+
+QByteArray selectionBody(const QJsonValue& id, int start, int end) {
+    return "noteId=" + toWellFormedUtf8(idText(id)) + "&start=" + QByteArray::number(start) +
+           "&end=" + QByteArray::number(end);
+}
+
+QByteArray saveBody(const QJsonValue& id) {
+    return "noteId=" + toWellFormedUtf8(idText(id));
+}
+
+QString decodeBody(const QByteArray& body, const QByteArray& contentTypeHeader) {
+    const QByteArray charset = charsetParameter(contentTypeHeader);
+    QTextCodec* codec = charset.isEmpty() ? nullptr : QTextCodec::codecForName(charset);
+    if (!codec)
+        codec = QTextCodec::codecForName("UTF-8");
+    return codec->toUnicode(body);
+}
+
+std::optional<HeartbeatAnswer> parseHeartbeat(const QString& body) {
+    const std::optional<QJsonObject> object = parseObject(body);
+    if (!object)
+        return std::nullopt;
+    HeartbeatAnswer answer;
+    answer.noteId = object->value(QLatin1String("editingNoteId"));
+    answer.charCount = object->value(QLatin1String("editingCharCount"));
+    const QJsonValue markdown = object->value(QLatin1String("editingMarkdown"));
+    if (markdown.isBool())
+        answer.markdown = markdown.toBool();
+    return answer;
+}
+
+std::optional<NoteLoadAnswer> parseNoteLoad(const QString& body) {
+    const std::optional<QJsonObject> object = parseObject(body);
+    if (!object)
+        return std::nullopt;
+    NoteLoadAnswer answer;
+    const QJsonValue code = object->value(QLatin1String("code"));
+    if (code.isDouble() && code.toDouble() == 0) {
+        answer.kind = NoteLoadAnswer::Kind::NoNote;
+        return answer;
+    }
+    answer.kind = NoteLoadAnswer::Kind::Malformed;
+    const QJsonValue data = object->value(QLatin1String("data"));
+    if (!data.isObject())
+        return answer;
+    const QJsonObject note = data.toObject();
+    const QJsonValue noteId = note.value(QLatin1String("noteId"));
+    const QJsonValue markdown = note.value(QLatin1String("markdown"));
+    const QJsonValue content = note.value(QLatin1String("content"));
+    if (noteId.isUndefined() || !markdown.isBool() || !content.isString())
+        return answer;
+    answer.kind = NoteLoadAnswer::Kind::Note;
+    answer.noteId = noteId;
+    answer.markdown = markdown.toBool();
+    answer.content = content.toString();
+    return answer;
+}
+
+std::optional<QString> charCountText(const QJsonValue& count) {
+    if (count.isUndefined() || (count.isString() && count.toString().isEmpty()))
+        return std::nullopt;
+    return jsonValueText(count);
+}
+
+} // namespace tavrin::protocol

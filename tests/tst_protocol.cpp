@@ -1,0 +1,487 @@
+#include "link/Protocol.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTextCodec>
+#include <QtTest>
+#include <cmath>
+
+using namespace tavrin::protocol;
+
+Q_DECLARE_METATYPE(std::optional<QByteArray>)
+Q_DECLARE_METATYPE(std::optional<QString>)
+Q_DECLARE_METATYPE(NoteLoadAnswer::Kind)
+
+// Readable failure messages for the optional results.
+char* toString(const std::optional<QByteArray>& value) {
+    return value ? QTest::toString(*value) : qstrdup("nullopt");
+}
+
+char* toString(const std::optional<QString>& value) {
+    return value ? QTest::toString(*value) : qstrdup("nullopt");
+}
+
+namespace {
+
+QString utf16(std::initializer_list<char16_t> units) {
+    QString text;
+    for (char16_t unit : units)
+        text.append(QChar(unit));
+    return text;
+}
+
+} // namespace
+
+class TestProtocol : public QObject {
+    Q_OBJECT
+
+private slots:
+    void requestUrls_data();
+    void requestUrls();
+
+    void numberToString_data();
+    void numberToString();
+
+    void idText_data();
+    void idText();
+
+    void encodeURIComponent_data();
+    void encodeURIComponent();
+
+    void contentBody_data();
+    void contentBody();
+    void selectionAndSaveBodies();
+    void bodiesWithStringIds();
+
+    void decodeBody_data();
+    void decodeBody();
+
+    void parseHeartbeat_data();
+    void parseHeartbeat();
+
+    void parseNoteLoad_data();
+    void parseNoteLoad();
+    void noteLoadKeepsIdExactly();
+
+    void charCountText_data();
+    void charCountText();
+};
+
+void TestProtocol::requestUrls_data() {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expectedText");
+    QTest::addColumn<QString>("expectedHost");
+
+    QTest::newRow("heartbeat") << "127.0.0.2" << kHeartBeatPath
+                               << "http://127.0.0.2:8080/desktop/heartBeat/"
+                               << "127.0.0.2";
+    QTest::newRow("get note") << "127.0.0.3" << kGetNotePath
+                              << "http://127.0.0.3:8080/desktop/getNote/"
+                              << "127.0.0.3";
+    QTest::newRow("modify") << "127.0.0.4" << kModifyContentPath
+                            << "http://127.0.0.4:8080/desktop/modifyNoteContent/"
+                            << "127.0.0.4";
+    QTest::newRow("selection") << "127.0.0.5" << kUpdateSelectionPath
+                               << "http://127.0.0.5:8080/desktop/updateSelection/"
+                               << "127.0.0.5";
+    QTest::newRow("save") << "127.0.0.6" << kSaveNowPath << "http://127.0.0.6:8080/desktop/saveNow/"
+                          << "127.0.0.6";
+    QTest::newRow("background") << "127.0.0.7" << kBgPicturePath
+                                << "http://127.0.0.7:8080/desktop/bgPicture/"
+                                << "127.0.0.7";
+    QTest::newRow("fonts, no trailing slash")
+        << "127.0.0.8" << kFontsPath << "http://127.0.0.8:8080/desktop/fonts"
+        << "127.0.0.8";
+    // Validation lets text around the dotted quad through; it goes in as typed.
+    QTest::newRow("characters around the address")
+        << "x127.0.0.9y" << kHeartBeatPath << "http://x127.0.0.9y:8080/desktop/heartBeat/"
+        << "x127.0.0.9y";
+    // Not trimmed either: a space before the port makes no valid URL, and
+    // the request then fails like any other.
+    QTest::newRow("space after the address")
+        << "127.0.0.10 " << kSaveNowPath << "http://127.0.0.10 :8080/desktop/saveNow/"
+        << "";
+}
+
+void TestProtocol::requestUrls() {
+    QFETCH(QString, address);
+    QFETCH(QString, path);
+    QFETCH(QString, expectedText);
+    QFETCH(QString, expectedHost);
+
+    QCOMPARE(requestUrlText(address, path), expectedText);
+    const QUrl url = requestUrl(address, path);
+    if (expectedHost.isEmpty()) {
+        QVERIFY(!url.isValid());
+        return;
+    }
+    QVERIFY(url.isValid());
+    QCOMPARE(url.scheme(), QStringLiteral("http"));
+    QCOMPARE(url.host(), expectedHost);
+    QCOMPARE(url.port(), kPort);
+    QCOMPARE(url.path(), path);
+    QVERIFY(!url.hasQuery());
+    QVERIFY(!url.hasFragment());
+}
+
+void TestProtocol::numberToString_data() {
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("37") << 37.0 << "37";
+    QTest::newRow("-5") << -5.0 << "-5";
+    QTest::newRow("zero") << 0.0 << "0";
+    QTest::newRow("negative zero") << -0.0 << "0";
+    QTest::newRow("2^53-1") << 9007199254740991.0 << "9007199254740991";
+    QTest::newRow("-(2^53-1)") << -9007199254740991.0 << "-9007199254740991";
+    QTest::newRow("2^53+2") << 9007199254740994.0 << "9007199254740994";
+    QTest::newRow("1e20") << 1e20 << "100000000000000000000";
+    QTest::newRow("123456789e12") << 123456789e12 << "123456789000000000000";
+    QTest::newRow("1e21") << 1e21 << "1e+21";
+    QTest::newRow("1.5e21") << 1.5e21 << "1.5e+21";
+    QTest::newRow("0.1") << 0.1 << "0.1";
+    QTest::newRow("0.1+0.2") << 0.1 + 0.2 << "0.30000000000000004";
+    QTest::newRow("1.5") << 1.5 << "1.5";
+    QTest::newRow("-123.456") << -123.456 << "-123.456";
+    QTest::newRow("1e-6") << 1e-6 << "0.000001";
+    QTest::newRow("1.25e-6") << 1.25e-6 << "0.00000125";
+    QTest::newRow("1e-7") << 1e-7 << "1e-7";
+    QTest::newRow("1.5e-7") << 1.5e-7 << "1.5e-7";
+    QTest::newRow("smallest denormal") << 5e-324 << "5e-324";
+    QTest::newRow("largest double") << 1.7976931348623157e308 << "1.7976931348623157e+308";
+    QTest::newRow("infinity") << HUGE_VAL << "Infinity";
+    QTest::newRow("-infinity") << -HUGE_VAL << "-Infinity";
+    QTest::newRow("nan") << std::nan("") << "NaN";
+}
+
+void TestProtocol::numberToString() {
+    QFETCH(double, value);
+    QFETCH(QString, expected);
+    QCOMPARE(tavrin::protocol::numberToString(value), expected);
+}
+
+void TestProtocol::idText_data() {
+    QTest::addColumn<QJsonValue>("id");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("37") << QJsonValue(37) << "37";
+    QTest::newRow("-5") << QJsonValue(-5) << "-5";
+    QTest::newRow("2^53-1") << QJsonValue(9007199254740991.0) << "9007199254740991";
+    QTest::newRow("0") << QJsonValue(0) << "0";
+    QTest::newRow("-0") << QJsonValue(-0.0) << "0";
+    QTest::newRow("1e21") << QJsonValue(1e21) << "1e+21";
+    QTest::newRow("0.1") << QJsonValue(0.1) << "0.1";
+    QTest::newRow("string id") << QJsonValue(QStringLiteral("n-17 a&b")) << "n-17 a&b";
+    QTest::newRow("string of digits") << QJsonValue(QStringLiteral("0042")) << "0042";
+    QTest::newRow("true") << QJsonValue(true) << "true";
+    QTest::newRow("false") << QJsonValue(false) << "false";
+    QTest::newRow("null") << QJsonValue(QJsonValue::Null) << "null";
+    QTest::newRow("no value") << QJsonValue(QJsonValue::Undefined) << "undefined";
+    QTest::newRow("array") << QJsonValue(QJsonArray{1, QJsonValue::Null, QStringLiteral("x"),
+                                                    QJsonArray{2, 3}})
+                           << "1,,x,2,3";
+    QTest::newRow("object") << QJsonValue(QJsonObject{{"a", 1}}) << "[object Object]";
+}
+
+void TestProtocol::idText() {
+    QFETCH(QJsonValue, id);
+    QFETCH(QString, expected);
+    QCOMPARE(tavrin::protocol::idText(id), expected);
+}
+
+void TestProtocol::encodeURIComponent_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<std::optional<QByteArray>>("expected");
+
+    using Bytes = std::optional<QByteArray>;
+    QTest::newRow("empty") << QString() << Bytes(QByteArray(""));
+    QTest::newRow("letters and digits") << "AZaz09Note7" << Bytes("AZaz09Note7");
+    QTest::newRow("the nine unreserved marks") << "-_.!~*'()" << Bytes("-_.!~*'()");
+    QTest::newRow("space") << "a b" << Bytes("a%20b");
+    QTest::newRow("plus") << "1+1" << Bytes("1%2B1");
+    QTest::newRow("ampersand and equals") << "a&b=c" << Bytes("a%26b%3Dc");
+    QTest::newRow("line feed") << "a\nb" << Bytes("a%0Ab");
+    QTest::newRow("carriage return and tab") << "\r\t" << Bytes("%0D%09");
+    QTest::newRow("reserved URI characters") << ";/?:@,#$%" << Bytes("%3B%2F%3F%3A%40%2C%23%24%25");
+    QTest::newRow("latin-1") << QString(QChar(0xE9)) << Bytes("%C3%A9");
+    QTest::newRow("NUL") << QString(QChar(0)) << Bytes("%00");
+    QTest::newRow("CJK") << QStringLiteral("便签") << Bytes("%E4%BE%BF%E7%AD%BE");
+    QTest::newRow("ideographic space") << QStringLiteral("\u3000") << Bytes("%E3%80%80");
+    QTest::newRow("outside the BMP") << utf16({0xD83D, 0xDE00}) << Bytes("%F0%9F%98%80");
+    QTest::newRow("last code point") << utf16({0xDBFF, 0xDFFF}) << Bytes("%F4%8F%BF%BF");
+    QTest::newRow("U+FFFF") << utf16({0xFFFF}) << Bytes("%EF%BF%BF");
+    QTest::newRow("high surrogate alone") << utf16({u'a', 0xD83D, u'b'}) << Bytes();
+    QTest::newRow("high surrogate at the end") << utf16({u'a', 0xD83D}) << Bytes();
+    QTest::newRow("low surrogate alone") << utf16({0xDE00, u'a'}) << Bytes();
+    QTest::newRow("reversed pair") << utf16({0xDE00, 0xD83D}) << Bytes();
+    QTest::newRow("two high surrogates") << utf16({0xD83D, 0xD83D, 0xDE00}) << Bytes();
+}
+
+void TestProtocol::encodeURIComponent() {
+    QFETCH(QString, text);
+    QFETCH(std::optional<QByteArray>, expected);
+    QCOMPARE(tavrin::protocol::encodeURIComponent(text), expected);
+}
+
+void TestProtocol::contentBody_data() {
+    QTest::addColumn<QJsonValue>("id");
+    QTest::addColumn<QString>("content");
+    QTest::addColumn<std::optional<QByteArray>>("expected");
+
+    using Bytes = std::optional<QByteArray>;
+    QTest::newRow("empty content") << QJsonValue(37) << QString() << Bytes("noteId=37&content=");
+    QTest::newRow("unreserved kept")
+        << QJsonValue(37) << "Ab9-_.!~*'()" << Bytes("noteId=37&content=Ab9-_.!~*'()");
+    QTest::newRow("escaped") << QJsonValue(-5) << "a b+c&d\ne"
+                             << Bytes("noteId=-5&content=a%20b%2Bc%26d%0Ae");
+    QTest::newRow("CJK takes nine bytes")
+        << QJsonValue(1e21) << QStringLiteral("字") << Bytes("noteId=1e+21&content=%E5%AD%97");
+    QTest::newRow("lone surrogate: no body") << QJsonValue(37) << utf16({u'x', 0xDC00}) << Bytes();
+}
+
+void TestProtocol::contentBody() {
+    QFETCH(QJsonValue, id);
+    QFETCH(QString, content);
+    QFETCH(std::optional<QByteArray>, expected);
+    QCOMPARE(tavrin::protocol::contentBody(id, content), expected);
+}
+
+void TestProtocol::selectionAndSaveBodies() {
+    QCOMPARE(selectionBody(QJsonValue(37), 0, 0), QByteArray("noteId=37&start=0&end=0"));
+    QCOMPARE(selectionBody(QJsonValue(9007199254740991.0), 12, 345),
+             QByteArray("noteId=9007199254740991&start=12&end=345"));
+    QCOMPARE(saveBody(QJsonValue(37)), QByteArray("noteId=37"));
+    QCOMPARE(saveBody(QJsonValue(0.1)), QByteArray("noteId=0.1"));
+    QCOMPARE(saveBody(QJsonValue(QJsonValue::Undefined)), QByteArray("noteId=undefined"));
+}
+
+void TestProtocol::bodiesWithStringIds() {
+    // A string id goes in with its characters unchanged, not percent-encoded,
+    // as UTF-8; a lone surrogate in it is sent as U+FFFD.
+    const QJsonValue id(QStringLiteral("a b&便"));
+    QCOMPARE(saveBody(id), QByteArray("noteId=a b&\xE4\xBE\xBF"));
+    QCOMPARE(selectionBody(id, 1, 2), QByteArray("noteId=a b&\xE4\xBE\xBF&start=1&end=2"));
+    QCOMPARE(tavrin::protocol::contentBody(id, u"x y"),
+             std::optional<QByteArray>("noteId=a b&\xE4\xBE\xBF&content=x%20y"));
+    QCOMPARE(saveBody(QJsonValue(utf16({u'n', 0xD800, 0xD83D, 0xDE00}))),
+             QByteArray("noteId=n\xEF\xBF\xBD\xF0\x9F\x98\x80"));
+}
+
+void TestProtocol::decodeBody_data() {
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QString>("expected");
+
+    const QString chinese = QStringLiteral("{\"content\":\"便签\"}");
+    const QByteArray gbk = QTextCodec::codecForName("GBK")->fromUnicode(chinese);
+    QVERIFY(gbk != chinese.toUtf8());
+
+    QTest::newRow("no header: UTF-8") << chinese.toUtf8() << QByteArray() << chinese;
+    QTest::newRow("no charset: UTF-8")
+        << chinese.toUtf8() << QByteArray("application/json") << chinese;
+    QTest::newRow("explicit utf-8")
+        << chinese.toUtf8() << QByteArray("application/json;charset=utf-8") << chinese;
+    QTest::newRow("GBK") << gbk << QByteArray("application/json; charset=GBK") << chinese;
+    QTest::newRow("gbk, quoted, other parameters")
+        << gbk << QByteArray("text/plain; format=flowed; Charset=\"gbk\"") << chinese;
+    QTest::newRow("ISO-8859-1") << QByteArray("caf\xE9")
+                                << QByteArray("text/plain; charset=ISO-8859-1")
+                                << QString::fromLatin1("caf\xE9");
+    QTest::newRow("unknown charset: UTF-8")
+        << chinese.toUtf8() << QByteArray("application/json; charset=no-such-codec") << chinese;
+    QTest::newRow("UTF-8 byte order mark dropped")
+        << QByteArray("\xEF\xBB\xBF{}") << QByteArray("application/json") << "{}";
+}
+
+void TestProtocol::decodeBody() {
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, contentType);
+    QFETCH(QString, expected);
+    QCOMPARE(tavrin::protocol::decodeBody(body, contentType), expected);
+}
+
+void TestProtocol::parseHeartbeat_data() {
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<bool>("parsed");
+    QTest::addColumn<QJsonValue>("noteId");
+    QTest::addColumn<QJsonValue>("charCount");
+    QTest::addColumn<int>("markdown"); // -1 absent, 0 false, 1 true
+
+    const QJsonValue none(QJsonValue::Undefined);
+    QTest::newRow("not JSON") << "hello" << false << none << none << -1;
+    QTest::newRow("empty body") << "" << false << none << none << -1;
+    QTest::newRow("truncated") << "{\"editingNoteId\":3" << false << none << none << -1;
+    QTest::newRow("JSON array") << "[1,2]" << false << none << none << -1;
+    QTest::newRow("empty object") << "{}" << true << none << none << -1;
+    QTest::newRow("full")
+        << "{\"editingNoteId\":37,\"editingCharCount\":57,\"editingMarkdown\":true,\"x\":1}" << true
+        << QJsonValue(37) << QJsonValue(57) << 1;
+    QTest::newRow("no note, markdown false")
+        << "{\"editingNoteId\":0,\"editingMarkdown\":false}" << true << QJsonValue(0) << none << 0;
+    QTest::newRow("count as string") << "{\"editingNoteId\":\"n1\",\"editingCharCount\":\"57\"}"
+                                     << true << QJsonValue("n1") << QJsonValue("57") << -1;
+    QTest::newRow("count empty string") << "{\"editingNoteId\":1,\"editingCharCount\":\"\"}" << true
+                                        << QJsonValue(1) << QJsonValue("") << -1;
+    QTest::newRow("null id kept") << "{\"editingNoteId\":null}" << true
+                                  << QJsonValue(QJsonValue::Null) << none << -1;
+    QTest::newRow("markdown as string is ignored")
+        << "{\"editingNoteId\":1,\"editingMarkdown\":\"true\"}" << true << QJsonValue(1) << none
+        << -1;
+    QTest::newRow("markdown as number is ignored")
+        << "{\"editingNoteId\":1,\"editingMarkdown\":1}" << true << QJsonValue(1) << none << -1;
+    QTest::newRow("duplicate key: last wins")
+        << "{\"editingNoteId\":1,\"editingNoteId\":2}" << true << QJsonValue(2) << none << -1;
+}
+
+void TestProtocol::parseHeartbeat() {
+    QFETCH(QString, body);
+    QFETCH(bool, parsed);
+    QFETCH(QJsonValue, noteId);
+    QFETCH(QJsonValue, charCount);
+    QFETCH(int, markdown);
+
+    const std::optional<HeartbeatAnswer> answer = tavrin::protocol::parseHeartbeat(body);
+    QCOMPARE(answer.has_value(), parsed);
+    if (!parsed)
+        return;
+    QCOMPARE(answer->noteId.type(), noteId.type());
+    QCOMPARE(answer->noteId, noteId);
+    QCOMPARE(answer->charCount.type(), charCount.type());
+    QCOMPARE(answer->charCount, charCount);
+    QCOMPARE(answer->markdown.has_value(), markdown >= 0);
+    if (markdown >= 0)
+        QCOMPARE(*answer->markdown, markdown == 1);
+}
+
+void TestProtocol::parseNoteLoad_data() {
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<bool>("parsed");
+    QTest::addColumn<NoteLoadAnswer::Kind>("kind");
+    QTest::addColumn<QJsonValue>("noteId");
+    QTest::addColumn<bool>("markdown");
+    QTest::addColumn<QString>("content");
+
+    using Kind = NoteLoadAnswer::Kind;
+    const QJsonValue none(QJsonValue::Undefined);
+    const QString note =
+        QStringLiteral("\"data\":{\"noteId\":37,\"markdown\":true,\"content\":\"a\\nb 便\"}");
+
+    QTest::newRow("not JSON") << "<html>" << false << Kind::Malformed << none << false << "";
+    QTest::newRow("JSON array") << "[{\"code\":0}]" << false << Kind::Malformed << none << false
+                                << "";
+    QTest::newRow("code 0") << "{\"code\":0}" << true << Kind::NoNote << none << false << "";
+    QTest::newRow("code 0 wins over data")
+        << "{\"code\":0," + note + "}" << true << Kind::NoNote << none << false << "";
+    QTest::newRow("code -0") << "{\"code\":-0}" << true << Kind::NoNote << none << false << "";
+    QTest::newRow("code 0.0") << "{\"code\":0.0}" << true << Kind::NoNote << none << false << "";
+    QTest::newRow("absent code: note")
+        << "{" + note + "}" << true << Kind::Note << QJsonValue(37) << true << "a\nb 便";
+    QTest::newRow("code 1: note")
+        << "{\"code\":1,\"data\":{\"noteId\":\"s7\",\"markdown\":false,\"content\":\"\"}}" << true
+        << Kind::Note << QJsonValue("s7") << false << "";
+    QTest::newRow("code \"0\" is no number: note")
+        << "{\"code\":\"0\"," + note + "}" << true << Kind::Note << QJsonValue(37) << true
+        << "a\nb 便";
+    QTest::newRow("code false: note") << "{\"code\":false," + note + "}" << true << Kind::Note
+                                      << QJsonValue(37) << true << "a\nb 便";
+    QTest::newRow("code null: note") << "{\"code\":null," + note + "}" << true << Kind::Note
+                                     << QJsonValue(37) << true << "a\nb 便";
+    QTest::newRow("null note id is a value")
+        << "{\"data\":{\"noteId\":null,\"markdown\":false,\"content\":\"x\"}}" << true << Kind::Note
+        << QJsonValue(QJsonValue::Null) << false << "x";
+    QTest::newRow("empty object: no data")
+        << "{}" << true << Kind::Malformed << none << false << "";
+    QTest::newRow("data null") << "{\"code\":1,\"data\":null}" << true << Kind::Malformed << none
+                               << false << "";
+    QTest::newRow("data a string")
+        << "{\"data\":\"note\"}" << true << Kind::Malformed << none << false << "";
+    QTest::newRow("data an array")
+        << "{\"data\":[37,true,\"x\"]}" << true << Kind::Malformed << none << false << "";
+    QTest::newRow("missing noteId") << "{\"data\":{\"markdown\":false,\"content\":\"x\"}}" << true
+                                    << Kind::Malformed << none << false << "";
+    QTest::newRow("missing markdown") << "{\"data\":{\"noteId\":1,\"content\":\"x\"}}" << true
+                                      << Kind::Malformed << none << false << "";
+    QTest::newRow("missing content") << "{\"data\":{\"noteId\":1,\"markdown\":false}}" << true
+                                     << Kind::Malformed << none << false << "";
+    QTest::newRow("markdown as string")
+        << "{\"data\":{\"noteId\":1,\"markdown\":\"false\",\"content\":\"x\"}}" << true
+        << Kind::Malformed << none << false << "";
+    QTest::newRow("markdown as number")
+        << "{\"data\":{\"noteId\":1,\"markdown\":0,\"content\":\"x\"}}" << true << Kind::Malformed
+        << none << false << "";
+    QTest::newRow("content as number")
+        << "{\"data\":{\"noteId\":1,\"markdown\":false,\"content\":5}}" << true << Kind::Malformed
+        << none << false << "";
+    QTest::newRow("content null") << "{\"data\":{\"noteId\":1,\"markdown\":false,\"content\":null}}"
+                                  << true << Kind::Malformed << none << false << "";
+}
+
+void TestProtocol::parseNoteLoad() {
+    QFETCH(QString, body);
+    QFETCH(bool, parsed);
+    QFETCH(NoteLoadAnswer::Kind, kind);
+    QFETCH(QJsonValue, noteId);
+    QFETCH(bool, markdown);
+    QFETCH(QString, content);
+
+    const std::optional<NoteLoadAnswer> answer = tavrin::protocol::parseNoteLoad(body);
+    QCOMPARE(answer.has_value(), parsed);
+    if (!parsed)
+        return;
+    QCOMPARE(answer->kind, kind);
+    if (kind != NoteLoadAnswer::Kind::Note)
+        return;
+    QCOMPARE(answer->noteId.type(), noteId.type());
+    QCOMPARE(answer->noteId, noteId);
+    QCOMPARE(answer->markdown, markdown);
+    QCOMPARE(answer->content, content);
+}
+
+void TestProtocol::noteLoadKeepsIdExactly() {
+    // Ids are compared by type and value later on, so the parsed id must stay
+    // the JSON value the server sent: the number and the string differ.
+    const auto numeric = tavrin::protocol::parseNoteLoad(
+        "{\"data\":{\"noteId\":9007199254740991,\"markdown\":false,\"content\":\"\"}}");
+    const auto text = tavrin::protocol::parseNoteLoad(
+        "{\"data\":{\"noteId\":\"9007199254740991\",\"markdown\":false,\"content\":\"\"}}");
+    QVERIFY(numeric && text);
+    QVERIFY(numeric->noteId.isDouble());
+    QVERIFY(text->noteId.isString());
+    QVERIFY(numeric->noteId != text->noteId);
+    QCOMPARE(tavrin::protocol::idText(numeric->noteId), QStringLiteral("9007199254740991"));
+    QCOMPARE(tavrin::protocol::idText(text->noteId), QStringLiteral("9007199254740991"));
+
+    const auto nested = tavrin::protocol::parseNoteLoad(
+        "{\"data\":{\"noteId\":{\"k\":[1,2]},\"markdown\":true,\"content\":\"c\"}}");
+    QVERIFY(nested);
+    QCOMPARE(nested->kind, NoteLoadAnswer::Kind::Note);
+    QCOMPARE(nested->noteId, QJsonValue(QJsonObject{{"k", QJsonArray{1, 2}}}));
+}
+
+void TestProtocol::charCountText_data() {
+    QTest::addColumn<QJsonValue>("count");
+    QTest::addColumn<std::optional<QString>>("expected");
+
+    using Text = std::optional<QString>;
+    QTest::newRow("absent") << QJsonValue(QJsonValue::Undefined) << Text();
+    QTest::newRow("empty string") << QJsonValue(QString()) << Text();
+    QTest::newRow("57") << QJsonValue(57) << Text("57");
+    QTest::newRow("0") << QJsonValue(0) << Text("0");
+    QTest::newRow("\"57\"") << QJsonValue("57") << Text("57");
+    QTest::newRow("string kept as is") << QJsonValue(" 5 字") << Text(" 5 字");
+    QTest::newRow("fraction") << QJsonValue(2.5) << Text("2.5");
+    QTest::newRow("large") << QJsonValue(1e21) << Text("1e+21");
+    QTest::newRow("true") << QJsonValue(true) << Text("true");
+    QTest::newRow("false") << QJsonValue(false) << Text("false");
+    QTest::newRow("null") << QJsonValue(QJsonValue::Null) << Text("null");
+}
+
+void TestProtocol::charCountText() {
+    QFETCH(QJsonValue, count);
+    QFETCH(std::optional<QString>, expected);
+    QCOMPARE(tavrin::protocol::charCountText(count), expected);
+}
+
+QTEST_APPLESS_MAIN(TestProtocol)
+#include "tst_protocol.moc"

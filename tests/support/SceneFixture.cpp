@@ -1,0 +1,154 @@
+#include "support/SceneFixture.h"
+
+#include "app/Startup.h"
+#include "link/PhoneLink.h"
+#include "state/Attrs.h"
+#include "tools/History.h"
+#include "update/MakerSite.h"
+
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QQmlNetworkAccessManagerFactory>
+#include <QSettings>
+#include <QTest>
+
+namespace {
+
+// Anything the scene fetches on its own (the logo, background pictures, fonts
+// from half-typed addresses) stays on loopback: other hosts are sent to a
+// closed loopback port instead.
+class LoopbackOnlyNetwork : public QNetworkAccessManager {
+public:
+    using QNetworkAccessManager::QNetworkAccessManager;
+
+protected:
+    QNetworkReply* createRequest(Operation op, const QNetworkRequest& request,
+                                 QIODevice* outgoingData) override
+    {
+        const QHostAddress host(request.url().host());
+        if (request.url().scheme() == QLatin1String("qrc") || host.isLoopback())
+            return QNetworkAccessManager::createRequest(op, request, outgoingData);
+        QNetworkRequest redirected(request);
+        redirected.setUrl(QUrl(QStringLiteral("http://127.0.0.1:9/blocked")));
+        return QNetworkAccessManager::createRequest(op, redirected, outgoingData);
+    }
+};
+
+class LoopbackOnlyFactory : public QQmlNetworkAccessManagerFactory {
+public:
+    QNetworkAccessManager* create(QObject* parent) override
+    {
+        return new LoopbackOnlyNetwork(parent);
+    }
+};
+
+} // namespace
+
+void initSceneTestProcess()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Tavrin"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("tavrin.example"));
+    tavrin::registerQmlTypes();
+    tavrin::maker::setHostForTesting(QStringLiteral("127.0.0.1:9"));
+}
+
+SceneFixture::SceneFixture(const QString& settingsDir)
+    : m_engine(std::make_unique<QQmlApplicationEngine>())
+{
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir);
+    static LoopbackOnlyFactory factory;
+    m_engine->setNetworkAccessManagerFactory(&factory);
+    m_engine->load(tavrin::sceneUrl());
+    if (!m_engine->rootObjects().isEmpty())
+        m_window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().constFirst());
+}
+
+SceneFixture::~SceneFixture()
+{
+    close();
+}
+
+void SceneFixture::close()
+{
+    m_window = nullptr;
+    m_engine.reset();
+}
+
+QObject* SceneFixture::find(const QString& objectName) const
+{
+    if (!m_window)
+        return nullptr;
+    if (m_window->objectName() == objectName)
+        return m_window;
+    return m_window->findChild<QObject*>(objectName);
+}
+
+QQuickItem* SceneFixture::item(const QString& objectName) const
+{
+    return qobject_cast<QQuickItem*>(find(objectName));
+}
+
+tavrin::Attrs* SceneFixture::attrs() const
+{
+    return qobject_cast<tavrin::Attrs*>(find(QStringLiteral("attrs")));
+}
+
+tavrin::PhoneLink* SceneFixture::link() const
+{
+    return qobject_cast<tavrin::PhoneLink*>(find(QStringLiteral("link")));
+}
+
+tavrin::History* SceneFixture::history() const
+{
+    return attrs() ? attrs()->history() : nullptr;
+}
+
+QVariant SceneFixture::call(const char* function, const QVariantList& args)
+{
+    QVariant result;
+    QGenericArgument a[3];
+    QVariant copies[3];
+    for (int i = 0; i < args.size() && i < 3; ++i) {
+        copies[i] = args[i];
+        a[i] = Q_ARG(QVariant, copies[i]);
+    }
+    QMetaObject::invokeMethod(m_window, function, Q_RETURN_ARG(QVariant, result), a[0], a[1],
+                              a[2]);
+    return result;
+}
+
+void SceneFixture::click(QQuickItem* target, QPointF at)
+{
+    if (at.x() < 0)
+        at = QPointF(target->width() / 2, target->height() / 2);
+    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier,
+                      target->mapToScene(at).toPoint());
+}
+
+void SceneFixture::typeText(const QString& text)
+{
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n'))
+            QTest::keyClick(m_window, Qt::Key_Return);
+        else if (c.unicode() < 128)
+            QTest::keyClick(m_window, c.toLatin1());
+        else
+            QTest::sendKeyEvent(QTest::Click, m_window, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+void SceneFixture::key(Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    QTest::keyClick(m_window, key, modifiers);
+}
+
+bool SceneFixture::activate()
+{
+    if (!m_window)
+        return false;
+    m_window->requestActivate();
+    return QTest::qWaitForWindowExposed(m_window) && QTest::qWaitForWindowActive(m_window);
+}

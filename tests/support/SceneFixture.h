@@ -1,0 +1,61 @@
+#pragma once
+
+// Loads the real scene for a test: fresh settings in a temporary folder, the
+// maker's website pointed at a closed loopback port, and a network guard that
+// keeps the scene's own fetches (images, fonts) on loopback.
+
+#include <QPointF>
+#include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QString>
+#include <QTemporaryDir>
+#include <QVariant>
+#include <memory>
+
+namespace tavrin {
+class Attrs;
+class PhoneLink;
+class History;
+} // namespace tavrin
+
+class SceneFixture {
+public:
+    // Settings live in `settingsDir` (a second fixture on the same folder is a second start).
+    explicit SceneFixture(const QString& settingsDir);
+    ~SceneFixture();
+
+    bool isLoaded() const { return m_window != nullptr; }
+    QQuickWindow* window() const { return m_window; }
+    QQmlApplicationEngine& engine() { return *m_engine; }
+
+    QObject* find(const QString& objectName) const;
+    QQuickItem* item(const QString& objectName) const;
+    tavrin::Attrs* attrs() const;
+    tavrin::PhoneLink* link() const;
+    tavrin::History* history() const;
+    QObject* settings() const { return find(QStringLiteral("settings")); }
+    QObject* textEdit() const { return find(QStringLiteral("textEdit")); }
+
+    // Calls a function of the window (the scene's named operations).
+    QVariant call(const char* function, const QVariantList& args = {});
+
+    // Real input events.
+    void click(QQuickItem* item, QPointF at = QPointF(-1, -1));
+    void typeText(const QString& text);
+    void key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+
+    // Waits until the window is exposed and active, so that keys reach it.
+    bool activate();
+
+    // Destroys the scene (the settings store writes what it has not yet written).
+    void close();
+
+private:
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QQuickWindow* m_window = nullptr;
+};
+
+// Prepares the process once: application identity, QML types, and the
+// maker's website on a closed loopback port.
+void initSceneTestProcess();

@@ -20,12 +20,13 @@ Window {
     Settings {
         id: settings
         objectName: "settings"
-        property string input: ""
+        // Stored values arrive in this order: the appearance before the remembered address.
         property int fontSize: 15
         property int padding: 10
         property string fontFamily: ""
         property string bgColor: "#00000000"
         property string color: "#444444"
+        property string input: ""
     }
 
     Attrs {

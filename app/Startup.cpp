@@ -13,13 +13,11 @@
 
 namespace tavrin {
 
-QUrl sceneUrl()
-{
+QUrl sceneUrl() {
     return QUrl(QStringLiteral("qrc:/main.qml"));
 }
 
-void registerQmlTypes()
-{
+void registerQmlTypes() {
     static bool registered = false;
     if (registered)
         return;
@@ -30,15 +28,12 @@ void registerQmlTypes()
     qmlRegisterType<UpdateChecker>(uri, 1, 0, "UpdateChecker");
     qmlRegisterUncreatableType<History>(uri, 1, 0, "History",
                                         QStringLiteral("The history belongs to attrs"));
-    qmlRegisterSingletonType<TextTools>(uri, 1, 0, "TextTools",
-                                        [](QQmlEngine*, QJSEngine*) -> QObject* {
-                                            return new TextTools;
-                                        });
+    qmlRegisterSingletonType<TextTools>(
+        uri, 1, 0, "TextTools", [](QQmlEngine*, QJSEngine*) -> QObject* { return new TextTools; });
 }
 
 int runApplication(int& argc, char** argv, const QUrl& scene,
-                   const std::function<void(QQmlApplicationEngine&)>& afterLoad)
-{
+                   const std::function<void(QQmlApplicationEngine&)>& afterLoad) {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Tavrin"));

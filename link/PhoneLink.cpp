@@ -13,30 +13,25 @@ namespace tavrin {
 
 namespace {
 
-int statusOf(QNetworkReply* reply)
-{
+int statusOf(QNetworkReply* reply) {
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
-QString bodyOf(QNetworkReply* reply)
-{
+QString bodyOf(QNetworkReply* reply) {
     return protocol::decodeBody(reply->readAll(), reply->rawHeader("Content-Type"));
 }
 
 } // namespace
 
-QString PhoneLink::unreachableHint()
-{
+QString PhoneLink::unreachableHint() {
     return QStringLiteral("请长按便签APP的扫码按钮启动服务");
 }
 
-QString PhoneLink::noNoteHint()
-{
+QString PhoneLink::noNoteHint() {
     return QStringLiteral("请打开一篇纯文本便签");
 }
 
-bool PhoneLink::isHintText(const QString& text)
-{
+bool PhoneLink::isHintText(const QString& text) {
     return text == unreachableHint() || text == noNoteHint();
 }
 
@@ -44,24 +39,21 @@ PhoneLink::PhoneLink(QObject* parent)
     : QObject(parent)
     , m_network(new QNetworkAccessManager(this))
     , m_pushes(new PushQueue(m_network, this))
-    , m_countDown(new QTimer(this))
-{
+    , m_countDown(new QTimer(this)) {
     m_countDown->setObjectName(QStringLiteral("countDown"));
     m_countDown->setInterval(kHeartbeatIntervalMs);
     connect(m_countDown, &QTimer::timeout, this, &PhoneLink::heartBeat);
     connect(m_pushes, &PushQueue::pushFinished, this, &PhoneLink::onPushFinished);
 }
 
-void PhoneLink::setAttrs(Attrs* attrs)
-{
+void PhoneLink::setAttrs(Attrs* attrs) {
     if (m_attrs == attrs)
         return;
     m_attrs = attrs;
     emit attrsChanged();
 }
 
-void PhoneLink::updateIp(const QString& ip)
-{
+void PhoneLink::updateIp(const QString& ip) {
     if (!m_attrs)
         return;
     m_attrs->setIp(ip);
@@ -77,13 +69,11 @@ void PhoneLink::updateIp(const QString& ip)
     emit automaticUpdateCheckRequested();
 }
 
-void PhoneLink::heartBeat()
-{
+void PhoneLink::heartBeat() {
     httpForHeartBeat();
 }
 
-QNetworkReply* PhoneLink::get(const char* path, int timeoutMs)
-{
+QNetworkReply* PhoneLink::get(const char* path, int timeoutMs) {
     QNetworkRequest request(protocol::requestUrl(*m_attrs->ip(), QLatin1String(path)));
     request.setRawHeader(protocol::kContentTypeName, protocol::kContentTypeValue);
     // The timeout also counts the time a request waits for a free connection.
@@ -91,8 +81,7 @@ QNetworkReply* PhoneLink::get(const char* path, int timeoutMs)
     return m_network->get(request);
 }
 
-void PhoneLink::httpForHeartBeat()
-{
+void PhoneLink::httpForHeartBeat() {
     if (!m_attrs || !m_attrs->ip())
         return;
     // A phone that accepts connections but never answers must not pile up
@@ -108,8 +97,7 @@ void PhoneLink::httpForHeartBeat()
     });
 }
 
-void PhoneLink::onHeartbeatFinished(QNetworkReply* reply)
-{
+void PhoneLink::onHeartbeatFinished(QNetworkReply* reply) {
     if (!m_attrs)
         return;
     if (statusOf(reply) != 200) {
@@ -150,8 +138,7 @@ void PhoneLink::onHeartbeatFinished(QNetworkReply* reply)
     resendContentIfNeeded();
 }
 
-void PhoneLink::onHeartbeatFailed()
-{
+void PhoneLink::onHeartbeatFailed() {
     if (m_attrs->isLoadOk())
         rememberUnsyncedEdits(m_attrs->noteId());
     m_attrs->setNoteId(QJsonValue(0));
@@ -160,21 +147,18 @@ void PhoneLink::onHeartbeatFailed()
     emit assignEditorText(unreachableHint());
 }
 
-void PhoneLink::setCharCountText(const QVariant& text)
-{
+void PhoneLink::setCharCountText(const QVariant& text) {
     if (m_charCountText == text && m_charCountText.isNull() == text.isNull())
         return;
     m_charCountText = text;
     emit charCountTextChanged();
 }
 
-void PhoneLink::loadNote()
-{
+void PhoneLink::loadNote() {
     httpForLoadNote();
 }
 
-void PhoneLink::httpForLoadNote()
-{
+void PhoneLink::httpForLoadNote() {
     if (!m_attrs || m_attrs->noteIdIsZero())
         return;
     m_attrs->setLoadOk(false);
@@ -187,8 +171,7 @@ void PhoneLink::httpForLoadNote()
     });
 }
 
-void PhoneLink::onLoadFinished(QNetworkReply* reply)
-{
+void PhoneLink::onLoadFinished(QNetworkReply* reply) {
     if (!m_attrs)
         return;
     if (statusOf(reply) != 200) {
@@ -220,8 +203,7 @@ void PhoneLink::onLoadFinished(QNetworkReply* reply)
     offerUnsyncedEdits(answer->noteId, answer->content);
 }
 
-void PhoneLink::reloadIvBg()
-{
+void PhoneLink::reloadIvBg() {
     if (!m_attrs || !m_attrs->ip())
         return;
     // Clearing first makes the second assignment a change even for the same address.
@@ -232,8 +214,7 @@ void PhoneLink::reloadIvBg()
     emit backgroundSourceChanged();
 }
 
-void PhoneLink::justUpdateContent(const QString& content)
-{
+void PhoneLink::justUpdateContent(const QString& content) {
     m_editorText = content;
     if (!m_attrs)
         return;
@@ -243,8 +224,7 @@ void PhoneLink::justUpdateContent(const QString& content)
     sendContent(content);
 }
 
-void PhoneLink::sendContent(const QString& content)
-{
+void PhoneLink::sendContent(const QString& content) {
     // The link's own status texts are never the note's content.
     if (!m_attrs->ip() || isHintText(content))
         return;
@@ -253,22 +233,22 @@ void PhoneLink::sendContent(const QString& content)
         return; // a lone surrogate cannot be encoded; the next change goes as usual
     m_lastQueuedContent = content;
     m_lastQueuedNoteId = m_attrs->noteId();
-    m_pushes->enqueue(PushQueue::Kind::Content,
-                      protocol::requestUrl(*m_attrs->ip(), QLatin1String(protocol::kModifyContentPath)),
-                      *body, ++m_contentSeq);
+    m_pushes->enqueue(
+        PushQueue::Kind::Content,
+        protocol::requestUrl(*m_attrs->ip(), QLatin1String(protocol::kModifyContentPath)), *body,
+        ++m_contentSeq);
 }
 
-void PhoneLink::postSelection(int start, int end)
-{
+void PhoneLink::postSelection(int start, int end) {
     if (!m_attrs || m_attrs->noteIdIsZero() || !m_attrs->ip())
         return;
-    m_pushes->enqueue(PushQueue::Kind::Selection,
-                      protocol::requestUrl(*m_attrs->ip(), QLatin1String(protocol::kUpdateSelectionPath)),
-                      protocol::selectionBody(m_attrs->noteId(), start, end));
+    m_pushes->enqueue(
+        PushQueue::Kind::Selection,
+        protocol::requestUrl(*m_attrs->ip(), QLatin1String(protocol::kUpdateSelectionPath)),
+        protocol::selectionBody(m_attrs->noteId(), start, end));
 }
 
-void PhoneLink::postToSaveNow()
-{
+void PhoneLink::postToSaveNow() {
     if (!m_attrs || m_attrs->noteIdIsZero() || !m_attrs->ip())
         return;
     m_pushes->enqueue(PushQueue::Kind::Save,
@@ -276,8 +256,7 @@ void PhoneLink::postToSaveNow()
                       protocol::saveBody(m_attrs->noteId()));
 }
 
-void PhoneLink::onPushFinished(PushQueue::Kind kind, bool ok, quint64 token)
-{
+void PhoneLink::onPushFinished(PushQueue::Kind kind, bool ok, quint64 token) {
     if (kind != PushQueue::Kind::Content)
         return;
     if (!ok) {
@@ -289,23 +268,20 @@ void PhoneLink::onPushFinished(PushQueue::Kind kind, bool ok, quint64 token)
         m_confirmedText = m_lastQueuedContent;
 }
 
-void PhoneLink::resendContentIfNeeded()
-{
+void PhoneLink::resendContentIfNeeded() {
     if (!m_resendPending || !m_attrs->isLoadOk() || !sameNoteId(m_resendNoteId, m_attrs->noteId()))
         return;
     m_resendPending = false;
     sendContent(m_editorText);
 }
 
-void PhoneLink::rememberUnsyncedEdits(const QJsonValue& noteId)
-{
+void PhoneLink::rememberUnsyncedEdits(const QJsonValue& noteId) {
     if (m_editorText == m_confirmedText || isHintText(m_editorText))
         return;
     m_unsynced = UnsyncedEdits{noteId, m_editorText};
 }
 
-void PhoneLink::offerUnsyncedEdits(const QJsonValue& noteId, const QString& loadedContent)
-{
+void PhoneLink::offerUnsyncedEdits(const QJsonValue& noteId, const QString& loadedContent) {
     if (!m_unsynced)
         return;
     // The reload replaced the text typed before the drop: redo brings it back.

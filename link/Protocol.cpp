@@ -53,28 +53,30 @@ bool isUnreservedInUriComponent(char16_t unit) {
     }
 }
 
-void appendPercentByte(QByteArray& out, unsigned byte) {
+// Writes through a raw cursor: the caller has made room for the worst case,
+// nine bytes per UTF-16 unit (a BMP character is three UTF-8 bytes).
+void writePercentByte(char*& out, unsigned byte) {
     static constexpr char kHex[] = "0123456789ABCDEF";
-    out.append('%');
-    out.append(kHex[(byte >> 4) & 0xF]);
-    out.append(kHex[byte & 0xF]);
+    *out++ = '%';
+    *out++ = kHex[(byte >> 4) & 0xF];
+    *out++ = kHex[byte & 0xF];
 }
 
-void appendPercentUtf8(QByteArray& out, char32_t codePoint) {
+void writePercentUtf8(char*& out, char32_t codePoint) {
     if (codePoint < 0x80) {
-        appendPercentByte(out, codePoint);
+        writePercentByte(out, codePoint);
     } else if (codePoint < 0x800) {
-        appendPercentByte(out, 0xC0 | (codePoint >> 6));
-        appendPercentByte(out, 0x80 | (codePoint & 0x3F));
+        writePercentByte(out, 0xC0 | (codePoint >> 6));
+        writePercentByte(out, 0x80 | (codePoint & 0x3F));
     } else if (codePoint < 0x10000) {
-        appendPercentByte(out, 0xE0 | (codePoint >> 12));
-        appendPercentByte(out, 0x80 | ((codePoint >> 6) & 0x3F));
-        appendPercentByte(out, 0x80 | (codePoint & 0x3F));
+        writePercentByte(out, 0xE0 | (codePoint >> 12));
+        writePercentByte(out, 0x80 | ((codePoint >> 6) & 0x3F));
+        writePercentByte(out, 0x80 | (codePoint & 0x3F));
     } else {
-        appendPercentByte(out, 0xF0 | (codePoint >> 18));
-        appendPercentByte(out, 0x80 | ((codePoint >> 12) & 0x3F));
-        appendPercentByte(out, 0x80 | ((codePoint >> 6) & 0x3F));
-        appendPercentByte(out, 0x80 | (codePoint & 0x3F));
+        writePercentByte(out, 0xF0 | (codePoint >> 18));
+        writePercentByte(out, 0x80 | ((codePoint >> 12) & 0x3F));
+        writePercentByte(out, 0x80 | ((codePoint >> 6) & 0x3F));
+        writePercentByte(out, 0x80 | (codePoint & 0x3F));
     }
 }
 
@@ -194,24 +196,27 @@ QString idText(const QJsonValue& id) {
 }
 
 std::optional<QByteArray> encodeURIComponent(QStringView text) {
-    QByteArray out;
-    out.reserve(int(text.size()) * 3);
     const auto length = text.size();
+    QByteArray out(int(length) * 9, Qt::Uninitialized);
+    char* const begin = out.data();
+    char* cursor = begin;
+    const QChar* units = text.data();
     for (qsizetype i = 0; i < length; ++i) {
-        const char16_t unit = text.at(i).unicode();
+        const char16_t unit = units[i].unicode();
         if (isUnreservedInUriComponent(unit)) {
-            out.append(static_cast<char>(unit));
+            *cursor++ = static_cast<char>(unit);
         } else if (QChar::isHighSurrogate(unit)) {
-            if (i + 1 >= length || !text.at(i + 1).isLowSurrogate())
+            if (i + 1 >= length || !units[i + 1].isLowSurrogate())
                 return std::nullopt;
-            appendPercentUtf8(out, QChar::surrogateToUcs4(unit, text.at(i + 1).unicode()));
+            writePercentUtf8(cursor, QChar::surrogateToUcs4(unit, units[i + 1].unicode()));
             ++i;
         } else if (QChar::isLowSurrogate(unit)) {
             return std::nullopt;
         } else {
-            appendPercentUtf8(out, unit);
+            writePercentUtf8(cursor, unit);
         }
     }
+    out.truncate(int(cursor - begin));
     return out;
 }
 

@@ -10,12 +10,9 @@ namespace tavrin {
 
 PushQueue::PushQueue(QNetworkAccessManager* network, QObject* parent)
     : QObject(parent)
-    , m_network(network)
-{
-}
+    , m_network(network) {}
 
-void PushQueue::enqueue(Kind kind, const QUrl& url, const QByteArray& body, quint64 token)
-{
+void PushQueue::enqueue(Kind kind, const QUrl& url, const QByteArray& body, quint64 token) {
     if (kind != Kind::Save) {
         // Look back for a waiting push of the same kind, but never past a save:
         // what was typed before a save must reach the phone before it.
@@ -34,8 +31,7 @@ void PushQueue::enqueue(Kind kind, const QUrl& url, const QByteArray& body, quin
     sendNext();
 }
 
-void PushQueue::sendNext()
-{
+void PushQueue::sendNext() {
     if (m_inFlight || m_waiting.isEmpty())
         return;
     m_current = m_waiting.takeFirst();
@@ -46,8 +42,7 @@ void PushQueue::sendNext()
     connect(m_inFlight, &QNetworkReply::finished, this, &PushQueue::onFinished);
 }
 
-void PushQueue::onFinished()
-{
+void PushQueue::onFinished() {
     QNetworkReply* reply = m_inFlight;
     m_inFlight = nullptr;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();

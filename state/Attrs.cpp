@@ -5,8 +5,7 @@
 
 namespace tavrin {
 
-bool sameNoteId(const QJsonValue& a, const QJsonValue& b)
-{
+bool sameNoteId(const QJsonValue& a, const QJsonValue& b) {
     // QJsonValue's own equality already compares type first; Undefined equals
     // only Undefined, and a number never equals a string.
     return a == b;
@@ -14,19 +13,16 @@ bool sameNoteId(const QJsonValue& a, const QJsonValue& b)
 
 Attrs::Attrs(QObject* parent)
     : QObject(parent)
-    , m_history(new History(this))
-{
+    , m_history(new History(this)) {
     connect(m_history, &History::inStackChanged, this, &Attrs::inStackChanged);
     connect(m_history, &History::outStackChanged, this, &Attrs::outStackChanged);
 }
 
-bool Attrs::noteIdIsZero() const
-{
+bool Attrs::noteIdIsZero() const {
     return m_noteId.isDouble() && m_noteId.toDouble() == 0.0;
 }
 
-void Attrs::setNoteId(const QJsonValue& id)
-{
+void Attrs::setNoteId(const QJsonValue& id) {
     if (m_noteId.type() == id.type() && m_noteId == id)
         return;
     m_noteId = id;
@@ -34,47 +30,40 @@ void Attrs::setNoteId(const QJsonValue& id)
     emit noteIdChanged();
 }
 
-void Attrs::setIp(const QString& ip)
-{
+void Attrs::setIp(const QString& ip) {
     if (m_ip == ip)
         return;
     m_ip = ip;
     emit ipChanged();
 }
 
-void Attrs::setMarkdown(bool markdown)
-{
+void Attrs::setMarkdown(bool markdown) {
     if (m_markdown == markdown)
         return;
     m_markdown = markdown;
     emit isMarkdownChanged();
 }
 
-void Attrs::setLoadOk(bool loadOk)
-{
+void Attrs::setLoadOk(bool loadOk) {
     if (m_loadOk == loadOk)
         return;
     m_loadOk = loadOk;
     emit isLoadOkChanged();
 }
 
-int Attrs::versionCode() const
-{
+int Attrs::versionCode() const {
     return kVersionCode;
 }
 
-QString Attrs::versionName() const
-{
+QString Attrs::versionName() const {
     return QString::fromLatin1(kVersionName);
 }
 
-QStringList Attrs::inStack() const
-{
+QStringList Attrs::inStack() const {
     return m_history->inStack();
 }
 
-QStringList Attrs::outStack() const
-{
+QStringList Attrs::outStack() const {
     return m_history->outStack();
 }
 

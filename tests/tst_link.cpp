@@ -33,24 +33,21 @@ constexpr int kWait = 10000;
 class FakeEditor : public QObject {
 public:
     FakeEditor(PhoneLink* link, Attrs* attrs)
-        : m_link(link)
-    {
+        : m_link(link) {
         connect(link, &PhoneLink::assignEditorText, this, &FakeEditor::assign);
         connect(attrs->history(), &tavrin::History::restoreText, this, &FakeEditor::assign);
         connect(link, &PhoneLink::showIpInputViewRequested, this,
                 [this](bool visible) { connectionScreen = visible; });
     }
 
-    void assign(const QString& text)
-    {
+    void assign(const QString& text) {
         if (text == m_text)
             return;
         m_text = text;
         m_link->justUpdateContent(m_text);
     }
 
-    void type(const QString& chars)
-    {
+    void type(const QString& chars) {
         m_text += chars;
         m_link->justUpdateContent(m_text);
         m_link->postSelection(m_text.size(), m_text.size());
@@ -72,22 +69,19 @@ struct Rig {
     QString address;
 
     explicit Rig(const QString& loopbackAddress)
-        : address(loopbackAddress)
-    {
+        : address(loopbackAddress) {
         link.setAttrs(&attrs);
     }
 
     bool startPhone() { return phone.start(address, 8080); }
 
     // Address entered, phone answering with its open note, note loaded.
-    bool connectAndLoad()
-    {
+    bool connectAndLoad() {
         link.updateIp(address);
         return QTest::qWaitFor([this] { return attrs.isLoadOk(); }, kWait);
     }
 
-    QStringList pushedContents() const
-    {
+    QStringList pushedContents() const {
         QStringList contents;
         for (const Request& r : phone.requests(QStringLiteral("/desktop/modifyNoteContent/")))
             contents << r.form.value(QStringLiteral("content"));
@@ -95,8 +89,7 @@ struct Rig {
     }
 };
 
-Reply heartbeatReply(const QJsonObject& object)
-{
+Reply heartbeatReply(const QJsonObject& object) {
     return Reply::json(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
@@ -106,8 +99,7 @@ class LinkTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void firstValidAddressStartsTheHeartbeat()
-    {
+    void firstValidAddressStartsTheHeartbeat() {
         Rig rig(QStringLiteral("127.0.0.60"));
         QVERIFY(rig.startPhone());
         QSignalSpy updateChecks(&rig.link, &PhoneLink::automaticUpdateCheckRequested);
@@ -119,7 +111,8 @@ private slots:
         QCOMPARE(updateChecks.count(), 1);
         // The first heartbeat goes out from the event loop, after the update check.
         QCOMPARE(rig.link.outstandingHeartbeats(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/heartBeat/")) >= 1, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/heartBeat/")) >= 1,
+                                 kWait);
         const Request first = rig.phone.requests(QStringLiteral("/desktop/heartBeat/")).first();
         QCOMPARE(first.method, QStringLiteral("GET"));
         QCOMPARE(first.header(QStringLiteral("Content-type")),
@@ -132,11 +125,11 @@ private slots:
         rig.link.updateIp(QStringLiteral("127.0.0.61"));
         QCOMPARE(updateChecks.count(), 1);
         QCOMPARE(rig.attrs.ip(), QStringLiteral("127.0.0.61"));
-        QTRY_VERIFY_WITH_TIMEOUT(second.requestCount(QStringLiteral("/desktop/heartBeat/")) >= 1, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(second.requestCount(QStringLiteral("/desktop/heartBeat/")) >= 1,
+                                 kWait);
     }
 
-    void noNoteOpenShowsTheHint()
-    {
+    void noNoteOpenShowsTheHint() {
         Rig rig(QStringLiteral("127.0.0.62"));
         QVERIFY(rig.startPhone());
         rig.phone.closeNote();
@@ -155,8 +148,7 @@ private slots:
         QCOMPARE(rig.phone.requestCount(QStringLiteral("/desktop/modifyNoteContent/")), 0);
     }
 
-    void changeOfNoteLoadsAndPushesBackOnce()
-    {
+    void changeOfNoteLoadsAndPushesBackOnce() {
         Rig rig(QStringLiteral("127.0.0.63"));
         QVERIFY(rig.startPhone());
         rig.phone.openNote(QJsonValue(37), QStringLiteral("第一行\nline two"), true);
@@ -174,34 +166,39 @@ private slots:
         // Histories emptied, then the loaded text is their first entry.
         QCOMPARE(rig.attrs.inStack(), QStringList{QStringLiteral("第一行\nline two")});
         QVERIFY(rig.attrs.outStack().isEmpty());
-        QCOMPARE(backgrounds, (QList<QUrl>{QUrl(), QUrl(QStringLiteral("http://127.0.0.63:8080/desktop/bgPicture/"))}));
+        QCOMPARE(backgrounds,
+                 (QList<QUrl>{QUrl(),
+                              QUrl(QStringLiteral("http://127.0.0.63:8080/desktop/bgPicture/"))}));
 
-        QTRY_COMPARE_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/modifyNoteContent/")), 1, kWait);
-        const Request push = rig.phone.requests(QStringLiteral("/desktop/modifyNoteContent/")).first();
-        QCOMPARE(push.body, QByteArray("noteId=37&content=%E7%AC%AC%E4%B8%80%E8%A1%8C%0Aline%20two"));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            rig.phone.requestCount(QStringLiteral("/desktop/modifyNoteContent/")), 1, kWait);
+        const Request push =
+            rig.phone.requests(QStringLiteral("/desktop/modifyNoteContent/")).first();
+        QCOMPARE(push.body,
+                 QByteArray("noteId=37&content=%E7%AC%AC%E4%B8%80%E8%A1%8C%0Aline%20two"));
         QCOMPARE(push.header(QStringLiteral("Content-type")),
                  QStringLiteral("application/x-www-form-urlencoded"));
 
         // More heartbeats for the same note load nothing again.
         const int heartbeats = rig.phone.requestCount(QStringLiteral("/desktop/heartBeat/"));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/heartBeat/")) >= heartbeats + 2, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            rig.phone.requestCount(QStringLiteral("/desktop/heartBeat/")) >= heartbeats + 2, kWait);
         QCOMPARE(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")), 1);
         QCOMPARE(rig.phone.requestCount(QStringLiteral("/desktop/modifyNoteContent/")), 1);
     }
 
-    void sameNoteRefreshesTheTitleCount_data()
-    {
+    void sameNoteRefreshesTheTitleCount_data() {
         QTest::addColumn<QJsonValue>("count");
         QTest::addColumn<QVariant>("expected");
         QTest::newRow("57") << QJsonValue(57) << QVariant(QStringLiteral("57"));
         QTest::newRow("0") << QJsonValue(0) << QVariant(QStringLiteral("0"));
-        QTest::newRow("string") << QJsonValue(QStringLiteral("1.2k")) << QVariant(QStringLiteral("1.2k"));
+        QTest::newRow("string") << QJsonValue(QStringLiteral("1.2k"))
+                                << QVariant(QStringLiteral("1.2k"));
         QTest::newRow("empty string") << QJsonValue(QString()) << QVariant();
         QTest::newRow("absent") << QJsonValue(QJsonValue::Undefined) << QVariant();
     }
 
-    void sameNoteRefreshesTheTitleCount()
-    {
+    void sameNoteRefreshesTheTitleCount() {
         QFETCH(QJsonValue, count);
         QFETCH(QVariant, expected);
         Rig rig(QStringLiteral("127.0.0.64"));
@@ -221,8 +218,7 @@ private slots:
         QCOMPARE(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")), 1);
     }
 
-    void failureAndRecovery()
-    {
+    void failureAndRecovery() {
         Rig rig(QStringLiteral("127.0.0.65"));
         QVERIFY(rig.startPhone());
         rig.phone.openNote(QJsonValue(8), QStringLiteral("phone text"));
@@ -249,22 +245,22 @@ private slots:
         QVERIFY(!rig.editor.connectionScreen);
         QCOMPARE(rig.attrs.inStack(), QStringList{QStringLiteral("phone text")});
         QCOMPARE(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")), 1);
-        QCOMPARE(rig.phone.requestCount(QStringLiteral("/desktop/bgPicture/")), 0); // fetched by the scene
-        QTRY_COMPARE_WITH_TIMEOUT(rig.pushedContents(), QStringList{QStringLiteral("phone text")}, kWait);
+        QCOMPARE(rig.phone.requestCount(QStringLiteral("/desktop/bgPicture/")),
+                 0); // fetched by the scene
+        QTRY_COMPARE_WITH_TIMEOUT(rig.pushedContents(), QStringList{QStringLiteral("phone text")},
+                                  kWait);
         // The hint never reached the phone.
         QCOMPARE(rig.phone.content(), QStringLiteral("phone text"));
     }
 
-    void failureStatuses_data()
-    {
+    void failureStatuses_data() {
         QTest::addColumn<int>("status");
         QTest::newRow("204") << 204;
         QTest::newRow("404") << 404;
         QTest::newRow("500") << 500;
     }
 
-    void failureStatuses()
-    {
+    void failureStatuses() {
         QFETCH(int, status);
         Rig rig(QStringLiteral("127.0.0.66"));
         QVERIFY(rig.startPhone());
@@ -278,21 +274,22 @@ private slots:
         QCOMPARE(rig.editor.text(), PhoneLink::unreachableHint());
     }
 
-    void refusedLoadIsNotRetried()
-    {
+    void refusedLoadIsNotRetried() {
         Rig rig(QStringLiteral("127.0.0.67"));
         QVERIFY(rig.startPhone());
         rig.phone.openNote(QJsonValue(4), QStringLiteral("secret"));
         rig.phone.setOverride(QStringLiteral("/desktop/getNote/"),
                               [](const Request&) { return Reply::json(R"({"code":0})"); });
         rig.link.updateIp(rig.address);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")), 1,
+                                  kWait);
         QTRY_VERIFY_WITH_TIMEOUT(rig.editor.connectionScreen, kWait);
         QVERIFY(!rig.attrs.isLoadOk());
         QCOMPARE(rig.attrs.noteId(), QJsonValue(4));
         QCOMPARE(rig.editor.text(), QString()); // left alone
         const int heartbeats = rig.phone.requestCount(QStringLiteral("/desktop/heartBeat/"));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/heartBeat/")) >= heartbeats + 2, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            rig.phone.requestCount(QStringLiteral("/desktop/heartBeat/")) >= heartbeats + 2, kWait);
         QCOMPARE(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")), 1);
         QVERIFY(rig.editor.connectionScreen);
         // Typing while refused is recorded, not pushed.
@@ -305,18 +302,18 @@ private slots:
         QCOMPARE(rig.phone.lastSelection().noteId, QStringLiteral("4"));
     }
 
-    void malformedLoadAnswersNeverLoad_data()
-    {
+    void malformedLoadAnswersNeverLoad_data() {
         QTest::addColumn<QByteArray>("body");
         QTest::newRow("not JSON") << QByteArray("<html>oops</html>");
         QTest::newRow("JSON array") << QByteArray("[1,2]");
         QTest::newRow("no data") << QByteArray(R"({"code":1})");
-        QTest::newRow("content not a string") << QByteArray(R"({"code":1,"data":{"noteId":9,"markdown":false,"content":5}})");
-        QTest::newRow("no markdown flag") << QByteArray(R"({"code":1,"data":{"noteId":9,"content":"x"}})");
+        QTest::newRow("content not a string")
+            << QByteArray(R"({"code":1,"data":{"noteId":9,"markdown":false,"content":5}})");
+        QTest::newRow("no markdown flag")
+            << QByteArray(R"({"code":1,"data":{"noteId":9,"content":"x"}})");
     }
 
-    void malformedLoadAnswersNeverLoad()
-    {
+    void malformedLoadAnswersNeverLoad() {
         QFETCH(QByteArray, body);
         Rig rig(QStringLiteral("127.0.0.68"));
         QVERIFY(rig.startPhone());
@@ -324,7 +321,8 @@ private slots:
         rig.phone.setOverride(QStringLiteral("/desktop/getNote/"),
                               [body](const Request&) { return Reply::json(body); });
         rig.link.updateIp(rig.address);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")), 1,
+                                  kWait);
         QTest::qWait(300);
         QVERIFY(!rig.attrs.isLoadOk());
         QCOMPARE(rig.editor.text(), QString());
@@ -333,22 +331,23 @@ private slots:
         QCOMPARE(rig.phone.requestCount(QStringLiteral("/desktop/modifyNoteContent/")), 0);
     }
 
-    void heartbeatWithoutIdCountsAsChange()
-    {
+    void heartbeatWithoutIdCountsAsChange() {
         Rig rig(QStringLiteral("127.0.0.69"));
         QVERIFY(rig.startPhone());
         rig.phone.openNote(QJsonValue(12), QStringLiteral("n"));
         QVERIFY(rig.connectAndLoad());
-        rig.phone.setOverride(QStringLiteral("/desktop/heartBeat/"),
-                              [](const Request&) { return Reply::json(R"({"editingCharCount":1})"); });
-        QTRY_COMPARE_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")), 2, kWait);
+        rig.phone.setOverride(QStringLiteral("/desktop/heartBeat/"), [](const Request&) {
+            return Reply::json(R"({"editingCharCount":1})");
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")), 2,
+                                  kWait);
         // The load answer sets the id again; the next id-less heartbeat is a change again.
-        QTRY_VERIFY_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")) >= 3, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")) >= 3,
+                                 kWait);
         QVERIFY(rig.attrs.noteId().isUndefined() || rig.attrs.noteId() == QJsonValue(12));
     }
 
-    void notJsonHeartbeatChangesNothing()
-    {
+    void notJsonHeartbeatChangesNothing() {
         Rig rig(QStringLiteral("127.0.0.70"));
         QVERIFY(rig.startPhone());
         rig.phone.openNote(QJsonValue(2), QStringLiteral("kept"));
@@ -359,15 +358,15 @@ private slots:
         });
         rig.phone.setContent(QStringLiteral("a longer text"));
         const int heartbeats = rig.phone.requestCount(QStringLiteral("/desktop/heartBeat/"));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/heartBeat/")) >= heartbeats + 2, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            rig.phone.requestCount(QStringLiteral("/desktop/heartBeat/")) >= heartbeats + 2, kWait);
         QVERIFY(rig.attrs.isLoadOk());
         QCOMPARE(rig.attrs.noteId(), QJsonValue(2));
         QCOMPARE(rig.link.charCountText(), QVariant(QStringLiteral("4")));
         QCOMPARE(rig.editor.text(), QStringLiteral("kept"));
     }
 
-    void lateAnswersApplyInCompletionOrder()
-    {
+    void lateAnswersApplyInCompletionOrder() {
         Rig rig(QStringLiteral("127.0.0.71"));
         QVERIFY(rig.startPhone());
         // The first heartbeat is answered late with note 1, the second at once with
@@ -386,28 +385,30 @@ private slots:
                 return std::optional<Reply>(heartbeatReply({{"editingNoteId", 2}}));
             return std::optional<Reply>(Reply::hanging());
         });
-        rig.phone.setOverride(QStringLiteral("/desktop/getNote/"),
-                              [](const Request&) { return std::optional<Reply>(Reply::hanging()); });
+        rig.phone.setOverride(QStringLiteral("/desktop/getNote/"), [](const Request&) {
+            return std::optional<Reply>(Reply::hanging());
+        });
         QList<QJsonValue> ids;
         connect(&rig.attrs, &Attrs::noteIdChanged, this, [&] { ids << rig.attrs.noteId(); });
         rig.link.updateIp(rig.address);
         QTRY_COMPARE_WITH_TIMEOUT(ids, (QList<QJsonValue>{QJsonValue(2), QJsonValue(1)}), kWait);
         // Both answers were changes of note, each with its own load.
-        QTRY_COMPARE_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")), 2, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")), 2,
+                                  kWait);
         rig.phone.clearOverrides();
         rig.phone.releaseHanging();
     }
 
     // ---- Pushes ----------------------------------------------------------
 
-    void typingPushesInOrderUnderRandomDelays()
-    {
+    void typingPushesInOrderUnderRandomDelays() {
         Rig rig(QStringLiteral("127.0.0.72"));
         QVERIFY(rig.startPhone());
         rig.phone.openNote(QJsonValue(21), QString());
         QVERIFY(rig.connectAndLoad());
         rig.phone.setDelay([](const Request& r) {
-            return r.method == QLatin1String("POST") ? int(QRandomGenerator::global()->bounded(40)) : 0;
+            return r.method == QLatin1String("POST") ? int(QRandomGenerator::global()->bounded(40))
+                                                     : 0;
         });
         QStringList textAtSave;
         for (int i = 0; i < 200; ++i) {
@@ -432,7 +433,8 @@ private slots:
         for (const Request& r : all) {
             if (r.path == QLatin1String("/desktop/modifyNoteContent/")) {
                 const QString content = r.form.value(QStringLiteral("content"));
-                QVERIFY2(content.size() >= lastContent.size(), "an older text arrived after a newer one");
+                QVERIFY2(content.size() >= lastContent.size(),
+                         "an older text arrived after a newer one");
                 lastContent = content;
             } else if (r.path == QLatin1String("/desktop/saveNow/")) {
                 QCOMPARE(lastContent, textAtSave.at(saves++));
@@ -443,8 +445,7 @@ private slots:
         QVERIFY(rig.pushedContents().size() < 200);
     }
 
-    void failedContentPushIsMadeGood()
-    {
+    void failedContentPushIsMadeGood() {
         Rig rig(QStringLiteral("127.0.0.73"));
         QVERIFY(rig.startPhone());
         rig.phone.openNote(QJsonValue(30), QStringLiteral("base"));
@@ -463,8 +464,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rig.phone.content(), QStringLiteral("base!"), kWait);
     }
 
-    void hintsAndMissingAddressesSendNothing()
-    {
+    void hintsAndMissingAddressesSendNothing() {
         Rig rig(QStringLiteral("127.0.0.74"));
         // No address: the selection push and the save request go nowhere.
         rig.link.postSelection(1, 2);
@@ -481,7 +481,8 @@ private slots:
         rig.editor.assign(PhoneLink::noNoteHint());
         rig.editor.assign(QStringLiteral("real note 2"));
         QTRY_COMPARE_WITH_TIMEOUT(rig.phone.content(), QStringLiteral("real note 2"), kWait);
-        QCOMPARE(rig.pushedContents(), (QStringList{QStringLiteral("real note"), QStringLiteral("real note 2")}));
+        QCOMPARE(rig.pushedContents(),
+                 (QStringList{QStringLiteral("real note"), QStringLiteral("real note 2")}));
         // A lone surrogate cannot be encoded: that text is not pushed, the next one is.
         rig.editor.assign(QStringLiteral("bad ") + QChar(0xD800));
         rig.editor.assign(QStringLiteral("good"));
@@ -489,8 +490,7 @@ private slots:
         QCOMPARE(rig.pushedContents().size(), 3);
     }
 
-    void vanishedPhoneIsNoticedAndRequestsStayBounded()
-    {
+    void vanishedPhoneIsNoticedAndRequestsStayBounded() {
         Rig rig(QStringLiteral("127.0.0.75"));
         QVERIFY(rig.startPhone());
         rig.phone.openNote(QJsonValue(40), QStringLiteral("note"));
@@ -524,8 +524,7 @@ private slots:
         rig.phone.releaseHanging();
     }
 
-    void editsTypedBeforeADropAreRecoverable()
-    {
+    void editsTypedBeforeADropAreRecoverable() {
         Rig rig(QStringLiteral("127.0.0.76"));
         QVERIFY(rig.startPhone());
         rig.phone.openNote(QJsonValue(50), QStringLiteral("draft"));
@@ -533,10 +532,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rig.phone.appliedContentCount(), 1, kWait);
 
         // The link goes bad: what is typed now never reaches the phone.
-        rig.phone.setOverride(QStringLiteral("/desktop/modifyNoteContent/"),
-                              [](const Request&) { return std::optional<Reply>(Reply::dropped()); });
+        rig.phone.setOverride(QStringLiteral("/desktop/modifyNoteContent/"), [](const Request&) {
+            return std::optional<Reply>(Reply::dropped());
+        });
         rig.editor.type(QStringLiteral(" and the ending"));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/modifyNoteContent/")) >= 2, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            rig.phone.requestCount(QStringLiteral("/desktop/modifyNoteContent/")) >= 2, kWait);
         rig.phone.stop();
         QTRY_COMPARE_WITH_TIMEOUT(rig.editor.text(), PhoneLink::unreachableHint(), kWait);
 
@@ -549,11 +550,11 @@ private slots:
         QCOMPARE(rig.attrs.outStack(), QStringList{QStringLiteral("draft and the ending")});
         rig.attrs.history()->postToRedo();
         QCOMPARE(rig.editor.text(), QStringLiteral("draft and the ending"));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.phone.content(), QStringLiteral("draft and the ending"), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.phone.content(), QStringLiteral("draft and the ending"),
+                                  kWait);
     }
 
-    void confirmedEditsAreNotOfferedAgain()
-    {
+    void confirmedEditsAreNotOfferedAgain() {
         Rig rig(QStringLiteral("127.0.0.77"));
         QVERIFY(rig.startPhone());
         rig.phone.openNote(QJsonValue(51), QStringLiteral("draft"));

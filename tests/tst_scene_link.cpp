@@ -23,8 +23,7 @@ constexpr int kWait = 10000;
 const QString kContentPath = QStringLiteral("/desktop/modifyNoteContent/");
 const QString kSelectionPath = QStringLiteral("/desktop/updateSelection/");
 
-QByteArray readFile(const QString& path)
-{
+QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
@@ -36,14 +35,13 @@ class SceneLinkTest : public QObject {
 
     // Enters the phone's address by typing it, and waits for the note.
     // Waits until every push has gone out.
-    static bool settle(SceneFixture& scene)
-    {
+    static bool settle(SceneFixture& scene) {
         const tavrin::PushQueue* pushes = static_cast<const PhoneLink*>(scene.link())->pushQueue();
-        return QTest::qWaitFor([&] { return !pushes->isBusy() && pushes->waitingCount() == 0; }, kWait);
+        return QTest::qWaitFor([&] { return !pushes->isBusy() && pushes->waitingCount() == 0; },
+                               kWait);
     }
 
-    static bool connect(SceneFixture& scene, const QString& address)
-    {
+    static bool connect(SceneFixture& scene, const QString& address) {
         scene.click(scene.item("ipInput"));
         if (!QTest::qWaitFor([&] { return scene.item("ipInput")->hasActiveFocus(); }, kWait))
             return false;
@@ -54,8 +52,7 @@ class SceneLinkTest : public QObject {
 private slots:
     void initTestCase() { initSceneTestProcess(); }
 
-    void noteArrivesAndTypingReachesThePhone()
-    {
+    void noteArrivesAndTypingReachesThePhone() {
         NoteServer phone;
         QVERIFY(phone.start(QStringLiteral("127.0.3.1"), 8080));
         phone.openNote(QJsonValue(37), QStringLiteral("hello"));
@@ -71,7 +68,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(scene.window()->title(), QStringLiteral("Tavrin ( 5 字)"), kWait);
         QCOMPARE(scene.item("ivBg")->property("source").toUrl(),
                  QUrl(QStringLiteral("http://127.0.3.1:8080/desktop/bgPicture/")));
-        QTRY_VERIFY_WITH_TIMEOUT(phone.requestCount(QStringLiteral("/desktop/bgPicture/")) >= 1, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(phone.requestCount(QStringLiteral("/desktop/bgPicture/")) >= 1,
+                                 kWait);
         // The loaded text went straight back once.
         QTRY_COMPARE_WITH_TIMEOUT(phone.requestCount(kContentPath), 1, kWait);
 
@@ -88,9 +86,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(phone.requestCount(kSelectionPath), 1, kWait);
         QTRY_COMPARE_WITH_TIMEOUT(phone.requestCount(kContentPath), 1, kWait);
         QCOMPARE(phone.requests(kContentPath).first().body, QByteArray("noteId=37&content=hello!"));
-        QCOMPARE(phone.requests(kSelectionPath).first().body, QByteArray("noteId=37&start=6&end=6"));
+        QCOMPARE(phone.requests(kSelectionPath).first().body,
+                 QByteArray("noteId=37&start=6&end=6"));
         QCOMPARE(phone.content(), QStringLiteral("hello!"));
-        QCOMPARE(scene.attrs()->inStack(), (QStringList{QStringLiteral("hello"), QStringLiteral("hello!")}));
+        QCOMPARE(scene.attrs()->inStack(),
+                 (QStringList{QStringLiteral("hello"), QStringLiteral("hello!")}));
 
         // Shift+Right from a collapsed cursor moves only the end: nothing is sent.
         scene.key(Qt::Key_Left);
@@ -108,19 +108,20 @@ private slots:
         scene.key(Qt::Key_Left, Qt::ShiftModifier);
         QVERIFY(settle(scene));
         QCOMPARE(phone.requestCount(kSelectionPath), 1);
-        QCOMPARE(phone.requests(kSelectionPath).first().body, QByteArray("noteId=37&start=3&end=4"));
+        QCOMPARE(phone.requests(kSelectionPath).first().body,
+                 QByteArray("noteId=37&start=3&end=4"));
 
         // Ctrl+S asks the phone to save.
         scene.key(Qt::Key_S, Qt::ControlModifier);
         QTRY_COMPARE_WITH_TIMEOUT(phone.saveCount(), 1, kWait);
-        QCOMPARE(phone.requests(QStringLiteral("/desktop/saveNow/")).first().body, QByteArray("noteId=37"));
+        QCOMPARE(phone.requests(QStringLiteral("/desktop/saveNow/")).first().body,
+                 QByteArray("noteId=37"));
         QTest::qWait(200);
         QCOMPARE(phone.requestCount(kContentPath), 0);
         QCOMPARE(phone.requestCount(kSelectionPath), 1);
     }
 
-    void phoneGoingAwayShowsTheConnectionScreen()
-    {
+    void phoneGoingAwayShowsTheConnectionScreen() {
         NoteServer phone;
         QVERIFY(phone.start(QStringLiteral("127.0.3.2"), 8080));
         phone.openNote(QJsonValue(2), QStringLiteral("stays on the phone"));
@@ -128,7 +129,8 @@ private slots:
         SceneFixture scene(dir.path());
         QVERIFY(scene.activate());
         QVERIFY(connect(scene, QStringLiteral("127.0.3.2")));
-        QTRY_COMPARE_WITH_TIMEOUT(scene.window()->title(), QStringLiteral("Tavrin ( 18 字)"), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(scene.window()->title(), QStringLiteral("Tavrin ( 18 字)"),
+                                  kWait);
 
         phone.stop();
         QTRY_VERIFY_WITH_TIMEOUT(scene.item("ipLayout")->isVisible(), kWait);
@@ -140,14 +142,15 @@ private slots:
         // No plain-text note open: the editor screen with its hint.
         phone.closeNote();
         QVERIFY(phone.start(QStringLiteral("127.0.3.2"), 8080));
-        QTRY_COMPARE_WITH_TIMEOUT(scene.textEdit()->property("text").toString(), PhoneLink::noNoteHint(), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(scene.textEdit()->property("text").toString(),
+                                  PhoneLink::noNoteHint(), kWait);
         QVERIFY(scene.item("scrollView")->isVisible());
         QCOMPARE(phone.content(), QStringLiteral("stays on the phone"));
     }
 
-    void fontComesFromThePhone()
-    {
-        const QByteArray font = readFile(QStringLiteral("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"));
+    void fontComesFromThePhone() {
+        const QByteArray font =
+            readFile(QStringLiteral("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"));
         if (font.isEmpty())
             QSKIP("the CJK font of the install step is not on this machine");
         NoteServer phone;
@@ -173,7 +176,8 @@ private slots:
         SceneFixture again(dir.path());
         QObject* loader = again.find("myFont");
         QTRY_COMPARE_WITH_TIMEOUT(loader->property("status").toInt(), 1, kWait);
-        QCOMPARE(again.textEdit()->property("font").value<QFont>().family(), QStringLiteral("DejaVu Sans"));
+        QCOMPARE(again.textEdit()->property("font").value<QFont>().family(),
+                 QStringLiteral("DejaVu Sans"));
     }
 };
 

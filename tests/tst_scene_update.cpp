@@ -37,16 +37,14 @@ class SceneUpdateTest : public QObject {
     UrlCatcher m_browser;
 
     // Waits until the checks sent so far have been answered and handled.
-    static void waitForAnswers(SceneFixture& scene)
-    {
+    static void waitForAnswers(SceneFixture& scene) {
         QObject* updater = scene.find(QStringLiteral("updater"));
         QTRY_VERIFY_WITH_TIMEOUT(updater->findChildren<QNetworkReply*>().isEmpty(), kWait);
         QTest::qWait(50);
     }
 
     // The update checks the server received (the logo comes from the same host).
-    QList<tavrin::test::RecordedRequest> checks() const
-    {
+    QList<tavrin::test::RecordedRequest> checks() const {
         QList<tavrin::test::RecordedRequest> found;
         for (const auto& request : m_server.requests()) {
             if (request.path == kCheckPath)
@@ -55,14 +53,12 @@ class SceneUpdateTest : public QObject {
         return found;
     }
 
-    static bool isVisible(SceneFixture& scene, const char* name)
-    {
+    static bool isVisible(SceneFixture& scene, const char* name) {
         return scene.find(QString::fromLatin1(name))->property("visible").toBool();
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         initSceneTestProcess();
         QVERIFY(m_server.start());
         m_server.trustInDefaultConfiguration();
@@ -72,31 +68,30 @@ private slots:
 
     void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
 
-    void init()
-    {
+    void init() {
         m_server.clearAnswers();
         m_server.clearRequests();
         m_browser.opened.clear();
     }
 
-    void manualCheckShowsTheAnswer_data()
-    {
+    void manualCheckShowsTheAnswer_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("text");
-        QTest::newRow("up to date") << 200 << QByteArray(R"({"code":0,"msg":"已是最新版本"})")
-                                    << "检查更新" << "已是最新版本";
-        QTest::newRow("code as a string") << 200 << QByteArray(R"({"code":"1","msg":"无需更新"})")
-                                          << "检查更新" << "无需更新";
+        QTest::newRow("up to date")
+            << 200 << QByteArray(R"({"code":0,"msg":"已是最新版本"})") << "检查更新"
+            << "已是最新版本";
+        QTest::newRow("code as a string")
+            << 200 << QByteArray(R"({"code":"1","msg":"无需更新"})") << "检查更新"
+            << "无需更新";
         QTest::newRow("server error") << 500 << QByteArray("{}") << "检查更新"
                                       << "网络异常，请检查网络是否畅通～";
         QTest::newRow("not found") << 404 << QByteArray() << "检查更新"
                                    << "网络异常，请检查网络是否畅通～";
     }
 
-    void manualCheckShowsTheAnswer()
-    {
+    void manualCheckShowsTheAnswer() {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
         QFETCH(QString, title);
@@ -112,11 +107,11 @@ private slots:
         QVERIFY(!isVisible(scene, "updateDialog"));
         const auto requests = checks();
         QCOMPARE(requests.size(), 1);
-        QCOMPARE(requests.first().query, QStringLiteral("appType=QuesslyPC&byHand=true&versionCode=7"));
+        QCOMPARE(requests.first().query,
+                 QStringLiteral("appType=QuesslyPC&byHand=true&versionCode=7"));
     }
 
-    void newVersionDialogAndItsButtons()
-    {
+    void newVersionDialogAndItsButtons() {
         m_server.setJsonAnswer(kCheckPath, R"({"code":1,"data":{"upgradeNote":"修复了若干问题"}})");
         QTemporaryDir dir;
         SceneFixture scene(dir.path());
@@ -129,7 +124,8 @@ private slots:
 
         scene.click(scene.item("btnCheckUpdate"));
         QTRY_VERIFY_WITH_TIMEOUT(dialog->property("visible").toBool(), kWait);
-        QCOMPARE(scene.find("updateLabel")->property("text").toString(), QStringLiteral("修复了若干问题"));
+        QCOMPARE(scene.find("updateLabel")->property("text").toString(),
+                 QStringLiteral("修复了若干问题"));
         // Centred in the window, and the two buttons as wide as the note.
         QTRY_COMPARE(dialog->property("x").toReal(), 240 - dialog->property("width").toReal() / 2);
         QCOMPARE(dialog->property("y").toReal(), 320 - dialog->property("height").toReal() / 2);
@@ -147,8 +143,9 @@ private slots:
         QTRY_VERIFY(scene.item("msgOkBtn")->isVisible());
         scene.click(scene.item("msgOkBtn"));
         QTRY_VERIFY(!dialog->property("visible").toBool());
-        QCOMPARE(m_browser.opened,
-                 QList<QUrl>{QUrl(QStringLiteral("https://%1/Morvane/").arg(m_server.hostAndPort()))});
+        QCOMPARE(
+            m_browser.opened,
+            QList<QUrl>{QUrl(QStringLiteral("https://%1/Morvane/").arg(m_server.hostAndPort()))});
 
         // Escape closes it too.
         scene.click(scene.item("btnCheckUpdate"));
@@ -158,8 +155,7 @@ private slots:
         QCOMPARE(m_browser.opened.size(), 1);
     }
 
-    void automaticCheckOnTheFirstAddressOnly()
-    {
+    void automaticCheckOnTheFirstAddressOnly() {
         m_server.setJsonAnswer(kCheckPath, R"({"code":0,"msg":"已是最新版本"})");
         QTemporaryDir dir;
         SceneFixture scene(dir.path());
@@ -182,8 +178,7 @@ private slots:
         QCOMPARE(checks().size(), 1);
     }
 
-    void automaticCheckShowsANewerVersion()
-    {
+    void automaticCheckShowsANewerVersion() {
         m_server.setJsonAnswer(kCheckPath, R"({"code":1,"data":{"upgradeNote":"新版本 1.0.7"}})");
         QTemporaryDir dir;
         {
@@ -194,7 +189,8 @@ private slots:
         // A remembered address makes the check at start, without any action.
         SceneFixture scene(dir.path());
         QTRY_VERIFY_WITH_TIMEOUT(isVisible(scene, "updateDialog"), kWait);
-        QCOMPARE(scene.find("updateLabel")->property("text").toString(), QStringLiteral("新版本 1.0.7"));
+        QCOMPARE(scene.find("updateLabel")->property("text").toString(),
+                 QStringLiteral("新版本 1.0.7"));
         QVERIFY(checks().size() >= 1);
         for (const auto& request : checks())
             QCOMPARE(request.query, QStringLiteral("appType=QuesslyPC&byHand=false&versionCode=7"));

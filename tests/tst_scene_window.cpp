@@ -17,8 +17,7 @@ using tavrin::PhoneLink;
 class SceneWindowTest : public QObject {
     Q_OBJECT
 
-    static QString borderColour(const SceneFixture& scene)
-    {
+    static QString borderColour(const SceneFixture& scene) {
         return scene.item(QStringLiteral("ipLayout"))
             ->property("border")
             .value<QObject*>()
@@ -28,8 +27,7 @@ class SceneWindowTest : public QObject {
             .replace(QLatin1String("#ff"), QLatin1String("#"));
     }
 
-    static void selectAllAndType(SceneFixture& scene, const QString& text)
-    {
+    static void selectAllAndType(SceneFixture& scene, const QString& text) {
         scene.key(Qt::Key_A, Qt::ControlModifier);
         scene.typeText(text);
     }
@@ -37,8 +35,7 @@ class SceneWindowTest : public QObject {
 private slots:
     void initTestCase() { initSceneTestProcess(); }
 
-    void layoutFollowsTheWindow()
-    {
+    void layoutFollowsTheWindow() {
         QTemporaryDir dir;
         SceneFixture scene(dir.path());
         QVERIFY(scene.isLoaded());
@@ -101,8 +98,7 @@ private slots:
         check(300, 300);
     }
 
-    void addressHandlerColoursAndStores()
-    {
+    void addressHandlerColoursAndStores() {
         QTemporaryDir dir;
         {
             SceneFixture scene(dir.path());
@@ -140,7 +136,8 @@ private slots:
 
             // A text that merely contains an address is stored whole.
             scene.typeText(QStringLiteral(" 127.0.1.12 "));
-            QCOMPARE(scene.settings()->property("input").toString(), QStringLiteral(" 127.0.1.12 "));
+            QCOMPARE(scene.settings()->property("input").toString(),
+                     QStringLiteral(" 127.0.1.12 "));
             QCOMPARE(scene.attrs()->ip(), QStringLiteral(" 127.0.1.12 "));
             selectAllAndType(scene, QStringLiteral("127.0.1.13"));
             selectAllAndType(scene, QStringLiteral("x"));
@@ -154,8 +151,7 @@ private slots:
         QCOMPARE(borderColour(again), QStringLiteral("#dddddd"));
     }
 
-    void noRememberedAddressStartsNothing()
-    {
+    void noRememberedAddressStartsNothing() {
         QTemporaryDir dir;
         SceneFixture scene(dir.path());
         QCOMPARE(scene.item("ipInput")->property("text").toString(), QString());
@@ -164,12 +160,11 @@ private slots:
         QCOMPARE(scene.find("myFont")->property("source").toUrl(), QUrl());
     }
 
-    void showIpInputViewSwitchesScreens()
-    {
+    void showIpInputViewSwitchesScreens() {
         QTemporaryDir dir;
         SceneFixture scene(dir.path());
         QVERIFY(scene.activate());
-        const QStringList connection{"logo",    "tvName",      "tvVersion",     "tvBottom",
+        const QStringList connection{"logo",     "tvName",      "tvVersion",     "tvBottom",
                                      "ipLayout", "btnShortcut", "btnCheckUpdate"};
         auto expectScreen = [&](bool connectionShown) {
             for (const QString& name : connection)
@@ -201,8 +196,7 @@ private slots:
         QCOMPARE(scene.window()->title(), QStringLiteral("Tavrin"));
     }
 
-    void editorFollowsSettings()
-    {
+    void editorFollowsSettings() {
         QTemporaryDir dir;
         SceneFixture scene(dir.path());
         QObject* edit = scene.textEdit();
@@ -227,26 +221,34 @@ private slots:
         QVERIFY(edit->property("font").value<QFont>().pixelSize() > 0);
     }
 
-    void ensureVisible_data()
-    {
+    void ensureVisible_data() {
         QTest::addColumn<QPointF>("start");
         QTest::addColumn<QRectF>("rect");
         QTest::addColumn<QPointF>("expected");
         // The view is 480 × 640.
-        QTest::newRow("inside: nothing moves") << QPointF(0, 0) << QRectF(10, 10, 2, 20) << QPointF(0, 0);
-        QTest::newRow("above the top") << QPointF(0, 100) << QRectF(10, 50, 2, 20) << QPointF(0, 50);
-        QTest::newRow("top on the edge") << QPointF(0, 50) << QRectF(10, 50, 2, 20) << QPointF(0, 50);
-        QTest::newRow("below the bottom") << QPointF(0, 0) << QRectF(10, 700, 2, 20) << QPointF(0, 80);
-        QTest::newRow("bottom on the edge") << QPointF(0, 80) << QRectF(10, 700, 2, 20) << QPointF(0, 80);
-        QTest::newRow("left of the view") << QPointF(30, 0) << QRectF(10, 10, 2, 20) << QPointF(10, 0);
-        QTest::newRow("right of the view") << QPointF(0, 0) << QRectF(500, 10, 2, 20) << QPointF(22, 0);
-        QTest::newRow("both directions") << QPointF(30, 0) << QRectF(600, 900, 4, 30) << QPointF(124, 290);
-        QTest::newRow("negative rect: no clamping") << QPointF(0, 0) << QRectF(-5, -7, 2, 20) << QPointF(-5, -7);
-        QTest::newRow("taller than the view: top first") << QPointF(0, 10) << QRectF(0, 5, 2, 900) << QPointF(0, 5);
+        QTest::newRow("inside: nothing moves")
+            << QPointF(0, 0) << QRectF(10, 10, 2, 20) << QPointF(0, 0);
+        QTest::newRow("above the top")
+            << QPointF(0, 100) << QRectF(10, 50, 2, 20) << QPointF(0, 50);
+        QTest::newRow("top on the edge")
+            << QPointF(0, 50) << QRectF(10, 50, 2, 20) << QPointF(0, 50);
+        QTest::newRow("below the bottom")
+            << QPointF(0, 0) << QRectF(10, 700, 2, 20) << QPointF(0, 80);
+        QTest::newRow("bottom on the edge")
+            << QPointF(0, 80) << QRectF(10, 700, 2, 20) << QPointF(0, 80);
+        QTest::newRow("left of the view")
+            << QPointF(30, 0) << QRectF(10, 10, 2, 20) << QPointF(10, 0);
+        QTest::newRow("right of the view")
+            << QPointF(0, 0) << QRectF(500, 10, 2, 20) << QPointF(22, 0);
+        QTest::newRow("both directions")
+            << QPointF(30, 0) << QRectF(600, 900, 4, 30) << QPointF(124, 290);
+        QTest::newRow("negative rect: no clamping")
+            << QPointF(0, 0) << QRectF(-5, -7, 2, 20) << QPointF(-5, -7);
+        QTest::newRow("taller than the view: top first")
+            << QPointF(0, 10) << QRectF(0, 5, 2, 900) << QPointF(0, 5);
     }
 
-    void ensureVisible()
-    {
+    void ensureVisible() {
         QFETCH(QPointF, start);
         QFETCH(QRectF, rect);
         QFETCH(QPointF, expected);
@@ -260,8 +262,7 @@ private slots:
         QCOMPARE(flick->property("contentY").toReal(), expected.y());
     }
 
-    void cursorIsKeptInView()
-    {
+    void cursorIsKeptInView() {
         QTemporaryDir dir;
         SceneFixture scene(dir.path());
         QVERIFY(scene.activate());
@@ -286,8 +287,7 @@ private slots:
         QCOMPARE(flick->property("contentY").toReal(), 10.0);
     }
 
-    void scrollJumps()
-    {
+    void scrollJumps() {
         QTemporaryDir dir;
         SceneFixture scene(dir.path());
         scene.call("showIpInputView", {false});
@@ -304,8 +304,7 @@ private slots:
         QCOMPARE(flick->property("contentX").toReal(), 7.0);
     }
 
-    void fontLoaderFollowsTheAddressField()
-    {
+    void fontLoaderFollowsTheAddressField() {
         QTemporaryDir dir;
         SceneFixture scene(dir.path());
         QVERIFY(scene.activate());
@@ -314,7 +313,8 @@ private slots:
         scene.click(scene.item("ipInput"));
         QTRY_VERIFY(scene.item("ipInput")->hasActiveFocus());
         scene.typeText(QStringLiteral("1"));
-        QCOMPARE(font->property("source").toUrl(), QUrl(QStringLiteral("http://1:8080/desktop/fonts")));
+        QCOMPARE(font->property("source").toUrl(),
+                 QUrl(QStringLiteral("http://1:8080/desktop/fonts")));
         scene.typeText(QStringLiteral("27.0.1.9"));
         QCOMPARE(sources.count(), 9); // one source per keystroke
         QCOMPARE(font->property("source").toUrl(),
@@ -324,8 +324,7 @@ private slots:
         QCOMPARE(font->property("source").toUrl(), QUrl());
     }
 
-    void sameTextTwiceNotifiesOnce()
-    {
+    void sameTextTwiceNotifiesOnce() {
         QTemporaryDir dir;
         SceneFixture scene(dir.path());
         QObject* edit = scene.textEdit();

@@ -18,8 +18,7 @@
 namespace {
 
 // Child side: run the program on the given scene; report the windows shown.
-int runChild(int argc, char** argv)
-{
+int runChild(int argc, char** argv) {
     const QUrl scene(QString::fromLocal8Bit(argv[2]));
     const bool closeWhenShown = argc > 3 && std::strcmp(argv[3], "close") == 0;
     tavrin::maker::setHostForTesting(QStringLiteral("127.0.0.1:9"));
@@ -50,8 +49,7 @@ private:
         QString output;
     };
 
-    Outcome runProgram(const QString& scene, const QString& mode = {})
-    {
+    Outcome runProgram(const QString& scene, const QString& mode = {}) {
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -76,15 +74,13 @@ private:
     QTemporaryDir m_config;
 
 private slots:
-    void sceneThatCannotBeCreatedExitsMinusOne_data()
-    {
+    void sceneThatCannotBeCreatedExitsMinusOne_data() {
         QTest::addColumn<QString>("kind");
         QTest::newRow("missing document") << "missing";
         QTest::newRow("root element fails") << "broken";
     }
 
-    void sceneThatCannotBeCreatedExitsMinusOne()
-    {
+    void sceneThatCannotBeCreatedExitsMinusOne() {
         QFETCH(QString, kind);
         QString scene = QStringLiteral("qrc:/does-not-exist.qml");
         QTemporaryDir dir;
@@ -100,19 +96,20 @@ private slots:
         const Outcome outcome = runProgram(scene);
         // -1 as a process exit status.
         QCOMPARE(outcome.exitCode, 255);
-        QVERIFY2(outcome.output.contains(QLatin1String("visible-windows=0")), qPrintable(outcome.output));
+        QVERIFY2(outcome.output.contains(QLatin1String("visible-windows=0")),
+                 qPrintable(outcome.output));
     }
 
-    void closingTheWindowExitsZero()
-    {
-        const Outcome outcome = runProgram(QStringLiteral("qrc:/main.qml"), QStringLiteral("close"));
-        QVERIFY2(outcome.output.contains(QLatin1String("visible-windows=1")), qPrintable(outcome.output));
+    void closingTheWindowExitsZero() {
+        const Outcome outcome =
+            runProgram(QStringLiteral("qrc:/main.qml"), QStringLiteral("close"));
+        QVERIFY2(outcome.output.contains(QLatin1String("visible-windows=1")),
+                 qPrintable(outcome.output));
         QCOMPARE(outcome.exitCode, 0);
     }
 };
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc > 2 && std::strcmp(argv[1], "--run-scene") == 0)
         return runChild(argc, argv);
     QCoreApplication app(argc, argv);

@@ -3,43 +3,36 @@
 namespace tavrin {
 
 History::History(QObject* parent)
-    : QObject(parent)
-{
-}
+    : QObject(parent) {}
 
-void History::setActive(bool active)
-{
+void History::setActive(bool active) {
     if (m_active == active)
         return;
     m_active = active;
     emit activeChanged();
 }
 
-void History::append(QStringList& stack, const QString& content)
-{
+void History::append(QStringList& stack, const QString& content) {
     if (stack.size() >= kCapacity)
         stack.removeFirst();
     stack.append(content);
 }
 
-void History::addToInStack(const QString& content)
-{
+void History::addToInStack(const QString& content) {
     if (content.isEmpty())
         return;
     append(m_in, content);
     emit inStackChanged();
 }
 
-void History::addToOutStack(const QString& content)
-{
+void History::addToOutStack(const QString& content) {
     if (content.isEmpty())
         return;
     append(m_out, content);
     emit outStackChanged();
 }
 
-void History::clearStack()
-{
+void History::clearStack() {
     const bool hadIn = !m_in.isEmpty();
     const bool hadOut = !m_out.isEmpty();
     m_in.clear();
@@ -50,8 +43,7 @@ void History::clearStack()
         emit outStackChanged();
 }
 
-void History::postToUndo()
-{
+void History::postToUndo() {
     if (!m_active || m_in.isEmpty())
         return;
     const QString text = m_in.takeLast();
@@ -62,8 +54,7 @@ void History::postToUndo()
     addToOutStack(text);
 }
 
-void History::postToRedo()
-{
+void History::postToRedo() {
     if (!m_active || m_out.isEmpty())
         return;
     const QString text = m_out.takeLast();

@@ -446,11 +446,13 @@ Window {
 
     // Reformatting: assign the whole text (recorded and pushed like typing),
     // put the cursor back at the old selection start, then the scroll position.
+    // The cursor is placed through cursorPosition: TextEdit.select() raises a
+    // text change of its own, which would record and push the text twice.
     function autoFormat() {
         const start = textEdit.selectionStart
         const contentY = flickView.contentY
         textEdit.text = TextTools.autoFormat(textEdit.text, attrs.isMarkdown)
-        textEdit.select(start, start)
+        textEdit.cursorPosition = start
         flickView.contentY = contentY
     }
 
@@ -461,7 +463,7 @@ Window {
         const start = textEdit.selectionStart
         const contentY = flickView.contentY
         textEdit.text = TextTools.removeIndent(textEdit.text, start, textEdit.selectionEnd)
-        textEdit.select(start, start)
+        textEdit.cursorPosition = start
         flickView.contentY = contentY
     }
 
@@ -472,7 +474,7 @@ Window {
         const start = textEdit.selectionStart
         const contentY = flickView.contentY
         textEdit.text = TextTools.removeBlankLines(textEdit.text, start, textEdit.selectionEnd)
-        textEdit.select(start, start)
+        textEdit.cursorPosition = start
         flickView.contentY = contentY
     }
 

@@ -152,3 +152,14 @@ bool SceneFixture::activate()
     m_window->requestActivate();
     return QTest::qWaitForWindowExposed(m_window) && QTest::qWaitForWindowActive(m_window);
 }
+
+void SceneFixture::drag(QQuickItem* target, QPointF from, QPointF to)
+{
+    constexpr int kSteps = 8;
+    const QPointF start = target->mapToScene(from);
+    const QPointF end = target->mapToScene(to);
+    QTest::mousePress(m_window, Qt::LeftButton, Qt::NoModifier, start.toPoint());
+    for (int i = 1; i <= kSteps; ++i)
+        QTest::mouseMove(m_window, (start + (end - start) * i / kSteps).toPoint());
+    QTest::mouseRelease(m_window, Qt::LeftButton, Qt::NoModifier, end.toPoint());
+}

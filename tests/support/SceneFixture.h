@@ -44,6 +44,9 @@ public:
     void click(QQuickItem* item, QPointF at = QPointF(-1, -1));
     void typeText(const QString& text);
     void key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // Presses the left button at `from` in `target`, moves in steps to `to` (in
+    // the target's coordinates, possibly outside it) and releases there.
+    void drag(QQuickItem* target, QPointF from, QPointF to);
 
     // Waits until the window is exposed and active, so that keys reach it.
     bool activate();

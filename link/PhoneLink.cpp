@@ -215,6 +215,11 @@ void PhoneLink::reloadIvBg() {
 }
 
 void PhoneLink::justUpdateContent(const QString& content) {
+    // Every real change differs from the text before it; the editor can raise a
+    // change notification of its own without one (it does so when selecting).
+    if (m_editorTextKnown && content == m_editorText)
+        return;
+    m_editorTextKnown = true;
     m_editorText = content;
     if (!m_attrs)
         return;

@@ -102,6 +102,7 @@ private:
 
     // What the editor holds, and the newest text known to have reached the phone.
     QString m_editorText;
+    bool m_editorTextKnown = false;
     QString m_confirmedText;
     quint64 m_contentSeq = 0;
     QString m_lastQueuedContent;

@@ -148,6 +148,41 @@ private slots:
         QCOMPARE(phone.content(), QStringLiteral("stays on the phone"));
     }
 
+    void editsLostInADropComeBackWithRedo() {
+        NoteServer phone;
+        QVERIFY(phone.start(QStringLiteral("127.0.3.5"), 8080));
+        phone.openNote(QJsonValue(60), QStringLiteral("draft"));
+        QTemporaryDir dir;
+        SceneFixture scene(dir.path());
+        QVERIFY(scene.activate());
+        QVERIFY(connect(scene, QStringLiteral("127.0.3.5")));
+        QVERIFY(settle(scene));
+
+        // The connection goes bad while the user types: nothing of it arrives.
+        phone.setOverride(kContentPath, [](const Request&) {
+            return std::optional<tavrin::sim::Reply>(tavrin::sim::Reply::dropped());
+        });
+        scene.click(scene.item("textEdit"), QPointF(300, 20));
+        QTRY_VERIFY_WITH_TIMEOUT(scene.item("textEdit")->hasActiveFocus(), kWait);
+        scene.key(Qt::Key_End, Qt::ControlModifier);
+        scene.typeText(QStringLiteral(" 结尾"));
+        QTRY_VERIFY_WITH_TIMEOUT(phone.requestCount(kContentPath) >= 2, kWait);
+        phone.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(scene.item("ipLayout")->isVisible(), kWait);
+
+        // Back with the same note: the phone's text is loaded...
+        phone.clearOverrides();
+        QVERIFY(phone.start(QStringLiteral("127.0.3.5"), 8080));
+        QTRY_VERIFY_WITH_TIMEOUT(scene.attrs()->isLoadOk(), kWait);
+        QCOMPARE(scene.textEdit()->property("text").toString(), QStringLiteral("draft"));
+        // ...and redo in the editor brings back what was typed, which then reaches the phone.
+        scene.click(scene.item("textEdit"), QPointF(300, 20));
+        QTRY_VERIFY_WITH_TIMEOUT(scene.item("textEdit")->hasActiveFocus(), kWait);
+        scene.key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(scene.textEdit()->property("text").toString(), QStringLiteral("draft 结尾"));
+        QTRY_COMPARE_WITH_TIMEOUT(phone.content(), QStringLiteral("draft 结尾"), kWait);
+    }
+
     void fontComesFromThePhone() {
         const QByteArray font =
             readFile(QStringLiteral("/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"));

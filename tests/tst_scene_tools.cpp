@@ -632,6 +632,11 @@ private slots:
         if (!inEditor) {
             QCOMPARE(text(scene), QStringLiteral("two"));
             QCOMPARE(scene.attrs()->inStack(), undoHistory);
+        } else {
+            // With nothing left to redo in the editor, redo is the history's.
+            scene.key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+            QCOMPARE(target->property("text").toString(), QStringLiteral("kept"));
+            QVERIFY(scene.attrs()->outStack().isEmpty());
         }
     }
 

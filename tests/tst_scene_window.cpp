@@ -333,6 +333,11 @@ private slots:
         edit->setProperty("text", QStringLiteral("same"));
         QCOMPARE(changes.count(), 1);
         QCOMPARE(scene.attrs()->inStack(), QStringList{QStringLiteral("same")});
+        // Selecting makes the editor raise a text change of its own, with no
+        // change in it: nothing more is recorded.
+        QMetaObject::invokeMethod(edit, "select", Q_ARG(int, 1), Q_ARG(int, 3));
+        QCOMPARE(edit->property("selectedText").toString(), QStringLiteral("am"));
+        QCOMPARE(scene.attrs()->inStack(), QStringList{QStringLiteral("same")});
     }
 };
 

@@ -229,6 +229,16 @@ Window {
                 tabStopDistance: settings.fontSize * 2
                 font.family: settings.fontFamily
 
+                // Redo is the editor's own while it has something to redo; then the
+                // window's history, which also keeps the edits that a dropped
+                // connection kept from the phone.
+                Keys.onPressed: {
+                    if (event.matches(StandardKey.Redo) && !canRedo) {
+                        attrs.history.postToRedo()
+                        event.accepted = true
+                    }
+                }
+
                 onCursorRectangleChanged: flickView.ensureVisible(cursorRectangle)
                 onSelectionStartChanged: link.postSelection(selectionStart, selectionEnd)
                 onTextChanged: link.justUpdateContent(getText(0, length))
@@ -448,34 +458,32 @@ Window {
     // put the cursor back at the old selection start, then the scroll position.
     // The cursor is placed through cursorPosition: TextEdit.select() raises a
     // text change of its own, which would record and push the text twice.
-    function autoFormat() {
+    function replaceTextKeepingPlace(newText) {
         const start = textEdit.selectionStart
         const contentY = flickView.contentY
-        textEdit.text = TextTools.autoFormat(textEdit.text, attrs.isMarkdown)
+        textEdit.text = newText
         textEdit.cursorPosition = start
         flickView.contentY = contentY
+    }
+
+    function autoFormat() {
+        replaceTextKeepingPlace(TextTools.autoFormat(textEdit.text, attrs.isMarkdown))
     }
 
     function removeIndent() {
         justPrint("shift + Tab")
         if (attrs.noteId === 0)
             return
-        const start = textEdit.selectionStart
-        const contentY = flickView.contentY
-        textEdit.text = TextTools.removeIndent(textEdit.text, start, textEdit.selectionEnd)
-        textEdit.cursorPosition = start
-        flickView.contentY = contentY
+        replaceTextKeepingPlace(TextTools.removeIndent(textEdit.text, textEdit.selectionStart,
+                                                       textEdit.selectionEnd))
     }
 
     function removeBlankLines() {
         justPrint("shift + Shift + L")
         if (attrs.noteId === 0)
             return
-        const start = textEdit.selectionStart
-        const contentY = flickView.contentY
-        textEdit.text = TextTools.removeBlankLines(textEdit.text, start, textEdit.selectionEnd)
-        textEdit.cursorPosition = start
-        flickView.contentY = contentY
+        replaceTextKeepingPlace(TextTools.removeBlankLines(textEdit.text, textEdit.selectionStart,
+                                                           textEdit.selectionEnd))
     }
 
     function jumpToWeb(url) {

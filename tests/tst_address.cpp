@@ -1,5 +1,5 @@
 // Address validation: the dotted quad is searched for, not anchored, and only
-// ASCII digits count.
+// ASCII digits count. A pure text check: none of these addresses is contacted.
 
 #include "link/AddressValidation.h"
 
@@ -26,7 +26,7 @@ private slots:
         QTest::newRow("empty") << "" << false;
         QTest::newRow("letters") << "phone" << false;
         QTest::newRow("255 and 0") << "255.0.0.255" << true;
-        QTest::newRow("inside words") << "ip=10.0.0.1;" << true;
+        QTest::newRow("inside words") << "ip=127.0.0.1;" << true;
         QTest::newRow("typing on the way: 192.168.1.") << "192.168.1." << false;
         QTest::newRow("typing on the way: 192.168.1.1") << "192.168.1.1" << true;
     }

@@ -933,7 +933,13 @@ private slots:
         QTemporaryDir dir;
         SceneFixture scene(dir.path());
         QObject* fonts = scene.find("fontDialog");
-        QCOMPARE(fonts->property("currentFont").value<QFont>().pixelSize(), 15);
+        // It opens on the editor's 15 pixels, in points, with a real family.
+        const QFont opening = fonts->property("currentFont").value<QFont>();
+        QCOMPARE(opening.pointSizeF(), 11.25);
+        QVERIFY(!opening.family().isEmpty());
+        QMetaObject::invokeMethod(fonts, "accept");
+        QCOMPARE(setting(scene, "fontSize"), 15);
+        scene.settings()->setProperty("fontFamily", QString());
 
         QFont other(QStringLiteral("DejaVu Sans"));
         other.setPixelSize(33);

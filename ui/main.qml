@@ -329,7 +329,11 @@ Window {
         id: fontDialog
         objectName: "fontDialog"
         title: qsTr("设置字体:") + textEdit.font.family
-        currentFont: textEdit.font
+        // The editor's font, in the points the platform's dialog works with (96 dpi),
+        // and with the family the editor really shows when none is chosen.
+        currentFont.family: textEdit.font.family !== "" ? textEdit.font.family
+                                                        : Qt.application.font.family
+        currentFont.pointSize: textEdit.font.pixelSize * 3 / 4
         onAccepted: {
             // A font chosen by point size is converted at the desktop's 96 dpi.
             settings.fontSize = font.pixelSize > 0 ? font.pixelSize : Math.round(font.pointSize * 4 / 3)

@@ -8,8 +8,10 @@
 #include "support/SceneFixture.h"
 #include "tools/History.h"
 
+#include <QApplication>
 #include <QColor>
 #include <QFont>
+#include <QFontDialog>
 #include <QJsonValue>
 #include <QKeySequence>
 #include <QSignalSpy>
@@ -958,6 +960,33 @@ private slots:
         QVERIFY(!editorFont.bold());
         // The font size dialog has not been moved: its title still follows.
         QCOMPARE(titleOf(scene, "fontSizeDialog"), QStringLiteral("设置字体大小%1").arg(size));
+    }
+
+    void fontDialogOpensOnTheEditorsFont() {
+        QTemporaryDir dir;
+        SceneFixture scene(dir.path());
+        QVERIFY(scene.activate());
+        scene.settings()->setProperty("fontFamily", QStringLiteral("DejaVu Sans"));
+        scene.settings()->setProperty("fontSize", 20);
+        QObject* fonts = scene.find("fontDialog");
+        scene.key(Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+        QTRY_VERIFY_WITH_TIMEOUT(fonts->property("visible").toBool(), kWait);
+        const QFont opening = fonts->property("currentFont").value<QFont>();
+        QCOMPARE(opening.family(), QStringLiteral("DejaVu Sans"));
+        QCOMPARE(opening.pointSizeF(), 15.0); // 20 pixels at 96 dpi
+        // Where the platform has no dialog of its own, the widget dialog shows that font.
+        int shown = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<QFontDialog*>(widget); dialog && dialog->isVisible()) {
+                ++shown;
+                QCOMPARE(dialog->currentFont().family(), QStringLiteral("DejaVu Sans"));
+                QCOMPARE(dialog->currentFont().pointSizeF(), 15.0);
+            }
+        }
+        QCOMPARE(shown, 1);
+        QMetaObject::invokeMethod(fonts, "reject");
+        QTRY_VERIFY_WITH_TIMEOUT(!fonts->property("visible").toBool(), kWait);
+        QCOMPARE(setting(scene, "fontSize"), 20);
     }
 
     void fontDialogAfterASliderMove() {

@@ -329,11 +329,7 @@ Window {
         id: fontDialog
         objectName: "fontDialog"
         title: qsTr("设置字体:") + textEdit.font.family
-        // The editor's font, in the points the platform's dialog works with (96 dpi),
-        // and with the family the editor really shows when none is chosen.
-        currentFont.family: textEdit.font.family !== "" ? textEdit.font.family
-                                                        : Qt.application.font.family
-        currentFont.pointSize: textEdit.font.pixelSize * 3 / 4
+        currentFont: editorFontInPoints
         onAccepted: {
             // A font chosen by point size is converted at the desktop's 96 dpi.
             settings.fontSize = font.pixelSize > 0 ? font.pixelSize : Math.round(font.pointSize * 4 / 3)
@@ -404,7 +400,7 @@ Window {
     Action { shortcut: "Ctrl+T"; onTriggered: fontSizeDialog.visible = true }
     Action { shortcut: "Shift+Tab"; onTriggered: removeIndent() }
     Action { shortcut: "Ctrl+Shift+L"; onTriggered: removeBlankLines() }
-    Action { shortcut: "Ctrl+Shift+T"; onTriggered: fontDialog.visible = true }
+    Action { shortcut: "Ctrl+Shift+T"; onTriggered: openFontDialog() }
     Action { shortcut: "Ctrl+P"; onTriggered: paddingDialog.visible = true }
     Action { shortcut: "Ctrl+O"; onTriggered: colorDialog.visible = true }
     Action { shortcut: "Ctrl+B"; onTriggered: bgColorDialog.visible = true }
@@ -434,6 +430,21 @@ Window {
         logo.visible = visible
         btnCheckUpdate.visible = visible
         btnShortcut.visible = visible
+    }
+
+    // The editor's font, in the points the platform's font dialog works with
+    // (96 dpi), and with the family the editor really shows when none is chosen.
+    property font editorFontInPoints
+    editorFontInPoints.family: textEdit.font.family !== "" ? textEdit.font.family
+                                                           : Qt.application.font.family
+    editorFontInPoints.pointSize: textEdit.font.pixelSize * 3 / 4
+
+    function openFontDialog() {
+        if (fontDialog.visible)
+            return
+        fontDialog.visible = true
+        // The platform's dialog exists once it is open: it starts on the editor's font.
+        fontDialog.currentFont = editorFontInPoints
     }
 
     function showMsg(title, msg) {

@@ -13,7 +13,15 @@ PushQueue::PushQueue(QNetworkAccessManager* network, QObject* parent)
     , m_network(network) {}
 
 void PushQueue::enqueue(Kind kind, const QUrl& url, const QByteArray& body, quint64 token) {
-    if (kind != Kind::Save) {
+    if (kind == Kind::Save) {
+        // A save right behind a waiting save of the same note, with nothing
+        // between them, would save the same text again.
+        if (!m_waiting.isEmpty()) {
+            const Push& last = m_waiting.constLast();
+            if (last.kind == Kind::Save && last.url == url && last.body == body)
+                return;
+        }
+    } else {
         // Look back for a waiting push of the same kind, but never past a save:
         // what was typed before a save must reach the phone before it.
         for (int i = m_waiting.size() - 1; i >= 0; --i) {

@@ -15,7 +15,8 @@ namespace tavrin {
 // Several requests in flight would travel over several connections, and the
 // phone could then apply an older text after a newer one. So: a newer content
 // push replaces a content push still waiting (likewise a selection push), and
-// a save request is never dropped and never overtakes what was queued before it.
+// a save request never overtakes what was queued before it and is dropped only
+// when the same save already waits right before it.
 class PushQueue : public QObject {
     Q_OBJECT
 

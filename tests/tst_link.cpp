@@ -445,6 +445,28 @@ private slots:
         QVERIFY(rig.pushedContents().size() < 200);
     }
 
+    void repeatedSavesWaitOnce() {
+        Rig rig(QStringLiteral("127.0.0.78"));
+        QVERIFY(rig.startPhone());
+        rig.phone.openNote(QJsonValue(33), QStringLiteral("n"));
+        QVERIFY(rig.connectAndLoad());
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.link.pushQueue()->isBusy(), kWait);
+        rig.phone.setOverride(QStringLiteral("/desktop/saveNow/"), [](const Request&) {
+            Reply slow = Reply::json(R"({"code":1})");
+            slow.delayMs = 500;
+            return std::optional<Reply>(slow);
+        });
+        for (int i = 0; i < 10; ++i)
+            rig.link.postToSaveNow();
+        QCOMPARE(rig.link.pushQueue()->waitingCount(), 1); // one in flight, one waiting
+        rig.editor.type(QStringLiteral("x"));
+        rig.link.postToSaveNow();
+        QCOMPARE(rig.link.pushQueue()->waitingCount(), 4);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.phone.requestCount(QStringLiteral("/desktop/saveNow/")), 3,
+                                  kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.phone.content(), QStringLiteral("nx"), kWait);
+    }
+
     void failedContentPushIsMadeGood() {
         Rig rig(QStringLiteral("127.0.0.73"));
         QVERIFY(rig.startPhone());

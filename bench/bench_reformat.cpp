@@ -16,21 +16,9 @@ using namespace tavrin;
 
 namespace {
 
-using Transform = QString (*)(QStringView);
-
-struct Operation {
-    const char* name;
-    Transform scanner;
-    Transform regex;
-};
-
-const Operation kOperations[] = {
-    {"autoFormatPlain", &reformat::autoFormatPlain, &reformat::regex_form::autoFormatPlain},
-    {"autoFormatMarkdown", &reformat::autoFormatMarkdown,
-     &reformat::regex_form::autoFormatMarkdown},
-    {"removeIndent", &reformat::removeIndent, &reformat::regex_form::removeIndent},
-    {"removeBlankLines", &reformat::removeBlankLines, &reformat::regex_form::removeBlankLines},
-};
+using reformat::regex_form::kOperations;
+using reformat::regex_form::Operation;
+using reformat::regex_form::Transform;
 
 // A note of about `length` characters: indented paragraphs of Chinese and
 // Latin words, lines with trailing spaces, blank and space-only lines.

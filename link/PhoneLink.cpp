@@ -73,8 +73,12 @@ void PhoneLink::heartBeat() {
     httpForHeartBeat();
 }
 
+QUrl PhoneLink::urlFor(const char* path) const {
+    return protocol::requestUrl(*m_attrs->ip(), QLatin1String(path));
+}
+
 QNetworkReply* PhoneLink::get(const char* path, int timeoutMs) {
-    QNetworkRequest request(protocol::requestUrl(*m_attrs->ip(), QLatin1String(path)));
+    QNetworkRequest request(urlFor(path));
     request.setRawHeader(protocol::kContentTypeName, protocol::kContentTypeValue);
     // The timeout also counts the time a request waits for a free connection.
     request.setTransferTimeout(timeoutMs);
@@ -109,23 +113,20 @@ void PhoneLink::onHeartbeatFinished(QNetworkReply* reply) {
         return;
 
     const QJsonValue heldId = m_attrs->noteId();
-    const bool wasLoaded = m_attrs->isLoadOk();
     const bool noteChanged = !sameNoteId(heldId, answer->noteId);
     m_attrs->setNoteId(answer->noteId);
     if (answer->markdown)
         m_attrs->setMarkdown(*answer->markdown);
 
     if (m_attrs->noteIdIsZero()) {
-        if (wasLoaded)
-            rememberUnsyncedEdits(heldId);
+        rememberUnsyncedEdits(heldId);
         emit assignEditorText(noNoteHint());
         m_attrs->setLoadOk(false);
         emit showIpInputViewRequested(false);
         return;
     }
     if (noteChanged) {
-        if (wasLoaded)
-            rememberUnsyncedEdits(heldId);
+        rememberUnsyncedEdits(heldId);
         m_resendPending = false;
         m_attrs->history()->clearStack();
         emit showIpInputViewRequested(false);
@@ -139,8 +140,7 @@ void PhoneLink::onHeartbeatFinished(QNetworkReply* reply) {
 }
 
 void PhoneLink::onHeartbeatFailed() {
-    if (m_attrs->isLoadOk())
-        rememberUnsyncedEdits(m_attrs->noteId());
+    rememberUnsyncedEdits(m_attrs->noteId());
     m_attrs->setNoteId(QJsonValue(0));
     m_attrs->setLoadOk(false);
     emit showIpInputViewRequested(true);
@@ -175,8 +175,7 @@ void PhoneLink::onLoadFinished(QNetworkReply* reply) {
     if (!m_attrs)
         return;
     if (statusOf(reply) != 200) {
-        if (m_attrs->isLoadOk())
-            rememberUnsyncedEdits(m_attrs->noteId());
+        rememberUnsyncedEdits(m_attrs->noteId());
         emit showIpInputViewRequested(true);
         m_attrs->setLoadOk(false);
         emit assignEditorText(unreachableHint());
@@ -188,8 +187,7 @@ void PhoneLink::onLoadFinished(QNetworkReply* reply) {
     if (answer->kind != protocol::NoteLoadAnswer::Kind::Note) {
         // No note given, or an answer that breaks the protocol: nothing of it
         // may become the note, so nothing is pushed until the next change of note.
-        if (m_attrs->isLoadOk())
-            rememberUnsyncedEdits(m_attrs->noteId());
+        rememberUnsyncedEdits(m_attrs->noteId());
         m_attrs->setLoadOk(false);
         emit showIpInputViewRequested(true);
         return;
@@ -209,17 +207,16 @@ void PhoneLink::reloadIvBg() {
     // Clearing first makes the second assignment a change even for the same address.
     m_backgroundSource = QUrl();
     emit backgroundSourceChanged();
-    m_backgroundSource =
-        protocol::requestUrl(*m_attrs->ip(), QLatin1String(protocol::kBgPicturePath));
+    m_backgroundSource = urlFor(protocol::kBgPicturePath);
     emit backgroundSourceChanged();
 }
 
 void PhoneLink::justUpdateContent(const QString& content) {
-    // Every real change differs from the text before it; the editor can raise a
-    // change notification of its own without one (it does so when selecting).
-    if (m_editorTextKnown && content == m_editorText)
+    // Every real change differs from the text before it (the editor starts
+    // empty); the editor can raise a change notification of its own without
+    // one (it does so when selecting).
+    if (content == m_editorText)
         return;
-    m_editorTextKnown = true;
     m_editorText = content;
     if (!m_attrs)
         return;
@@ -238,26 +235,21 @@ void PhoneLink::sendContent(const QString& content) {
         return; // a lone surrogate cannot be encoded; the next change goes as usual
     m_lastQueuedContent = content;
     m_lastQueuedNoteId = m_attrs->noteId();
-    m_pushes->enqueue(
-        PushQueue::Kind::Content,
-        protocol::requestUrl(*m_attrs->ip(), QLatin1String(protocol::kModifyContentPath)), *body,
-        ++m_contentSeq);
+    m_pushes->enqueue(PushQueue::Kind::Content, urlFor(protocol::kModifyContentPath), *body,
+                      ++m_contentSeq);
 }
 
 void PhoneLink::postSelection(int start, int end) {
     if (!m_attrs || m_attrs->noteIdIsZero() || !m_attrs->ip())
         return;
-    m_pushes->enqueue(
-        PushQueue::Kind::Selection,
-        protocol::requestUrl(*m_attrs->ip(), QLatin1String(protocol::kUpdateSelectionPath)),
-        protocol::selectionBody(m_attrs->noteId(), start, end));
+    m_pushes->enqueue(PushQueue::Kind::Selection, urlFor(protocol::kUpdateSelectionPath),
+                      protocol::selectionBody(m_attrs->noteId(), start, end));
 }
 
 void PhoneLink::postToSaveNow() {
     if (!m_attrs || m_attrs->noteIdIsZero() || !m_attrs->ip())
         return;
-    m_pushes->enqueue(PushQueue::Kind::Save,
-                      protocol::requestUrl(*m_attrs->ip(), QLatin1String(protocol::kSaveNowPath)),
+    m_pushes->enqueue(PushQueue::Kind::Save, urlFor(protocol::kSaveNowPath),
                       protocol::saveBody(m_attrs->noteId()));
 }
 
@@ -281,7 +273,8 @@ void PhoneLink::resendContentIfNeeded() {
 }
 
 void PhoneLink::rememberUnsyncedEdits(const QJsonValue& noteId) {
-    if (m_editorText == m_confirmedText || isHintText(m_editorText))
+    // Called before the link lets go of the note: only a loaded note has edits.
+    if (!m_attrs->isLoadOk() || m_editorText == m_confirmedText || isHintText(m_editorText))
         return;
     m_unsynced = UnsyncedEdits{noteId, m_editorText};
 }

@@ -81,6 +81,7 @@ private:
         QString text;
     };
 
+    QUrl urlFor(const char* path) const; // at the held address
     QNetworkReply* get(const char* path, int timeoutMs);
     void onHeartbeatFinished(QNetworkReply* reply);
     void onHeartbeatFailed();
@@ -102,7 +103,6 @@ private:
 
     // What the editor holds, and the newest text known to have reached the phone.
     QString m_editorText;
-    bool m_editorTextKnown = false;
     QString m_confirmedText;
     quint64 m_contentSeq = 0;
     QString m_lastQueuedContent;

@@ -23,7 +23,7 @@ bool Attrs::noteIdIsZero() const {
 }
 
 void Attrs::setNoteId(const QJsonValue& id) {
-    if (m_noteId.type() == id.type() && m_noteId == id)
+    if (sameNoteId(m_noteId, id))
         return;
     m_noteId = id;
     m_history->setActive(!noteIdIsZero());

@@ -65,21 +65,9 @@ QString toMarks(const QString& text) {
     return marked.isEmpty() ? QStringLiteral("∅") : marked;
 }
 
-using Transform = QString (*)(QStringView);
-
-struct Operation {
-    const char* name;
-    Transform scanner;
-    Transform regex;
-};
-
-const Operation kOperations[] = {
-    {"autoFormatPlain", &reformat::autoFormatPlain, &reformat::regex_form::autoFormatPlain},
-    {"autoFormatMarkdown", &reformat::autoFormatMarkdown,
-     &reformat::regex_form::autoFormatMarkdown},
-    {"removeIndent", &reformat::removeIndent, &reformat::regex_form::removeIndent},
-    {"removeBlankLines", &reformat::removeBlankLines, &reformat::regex_form::removeBlankLines},
-};
+using reformat::regex_form::kOperations;
+using reformat::regex_form::Operation;
+using reformat::regex_form::Transform;
 
 // The same replacements run by the JavaScript engine's own regular expressions.
 const char kJavaScriptForms[] = R"JS(({

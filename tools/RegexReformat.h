@@ -4,6 +4,8 @@
 // form that defines them. Slow but obviously right: the scanners in
 // Reformat.cpp are checked and measured against it. Not used by the program.
 
+#include "tools/Reformat.h"
+
 #include <QRegularExpression>
 #include <QString>
 #include <QStringView>
@@ -64,5 +66,21 @@ inline QString removeBlankLines(QStringView text) {
     result.replace(blankLinePattern(), QStringLiteral("\n"));
     return result;
 }
+
+using Transform = QString (*)(QStringView);
+
+// Each scanner beside the regular-expression form it must agree with.
+struct Operation {
+    const char* name;
+    Transform scanner;
+    Transform regex;
+};
+
+inline const Operation kOperations[] = {
+    {"autoFormatPlain", &reformat::autoFormatPlain, &autoFormatPlain},
+    {"autoFormatMarkdown", &reformat::autoFormatMarkdown, &autoFormatMarkdown},
+    {"removeIndent", &reformat::removeIndent, &removeIndent},
+    {"removeBlankLines", &reformat::removeBlankLines, &removeBlankLines},
+};
 
 } // namespace tavrin::reformat::regex_form

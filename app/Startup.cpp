@@ -1,15 +1,21 @@
 #include "app/Startup.h"
 
+#include "app/AddressValidator.h"
+#include "app/Logging.h"
+#include "app/Shortcuts.h"
+#include "app/TextTools.h"
 #include "link/PhoneLink.h"
 #include "state/Attrs.h"
 #include "tools/History.h"
-#include "tools/TextTools.h"
 #include "update/UpdateChecker.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlEngine>
+
+// On by default, like qDebug: the key-name lines are the program's own output.
+Q_LOGGING_CATEGORY(lcUi, "tavrin.ui")
 
 namespace tavrin {
 
@@ -28,8 +34,13 @@ void registerQmlTypes() {
     qmlRegisterType<UpdateChecker>(uri, 1, 0, "UpdateChecker");
     qmlRegisterUncreatableType<History>(uri, 1, 0, "History",
                                         QStringLiteral("The history belongs to attrs"));
+    qmlRegisterType<AddressValidator>(uri, 1, 0, "AddressValidator");
+    qmlRegisterUncreatableMetaObject(link::staticMetaObject, uri, 1, 0, "LinkState",
+                                     QStringLiteral("The link's state is read, not made"));
     qmlRegisterSingletonType<TextTools>(
         uri, 1, 0, "TextTools", [](QQmlEngine*, QJSEngine*) -> QObject* { return new TextTools; });
+    qmlRegisterSingletonType<Shortcuts>(
+        uri, 1, 0, "Shortcuts", [](QQmlEngine*, QJSEngine*) -> QObject* { return new Shortcuts; });
 }
 
 int runApplication(int& argc, char** argv, const QUrl& scene,

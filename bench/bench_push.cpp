@@ -2,7 +2,7 @@
 // a content-push body, and recorded in the 50-entry undo history. Prints
 // microseconds per keystroke and the history's memory for the note sizes below.
 
-#include "link/Protocol.h"
+#include "link/protocol/Protocol.h"
 #include "tools/History.h"
 
 #include <QCoreApplication>

@@ -3,7 +3,7 @@
 // trailing-space pattern backtrack. Prints milliseconds per call.
 
 #include "tools/Reformat.h"
-#include "tools/RegexReformat.h"
+#include "support/RegexReformat.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,16 +1,13 @@
 #include "link/PushQueue.h"
 
-#include "link/Protocol.h"
-
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include "link/transport/Transport.h"
 
 namespace tavrin {
 
-PushQueue::PushQueue(QNetworkAccessManager* network, QObject* parent)
+PushQueue::PushQueue(transport::Transport* transport, int timeoutMs, QObject* parent)
     : QObject(parent)
-    , m_network(network) {}
+    , m_transport(transport)
+    , m_timeoutMs(timeoutMs) {}
 
 void PushQueue::enqueue(Kind kind, const QUrl& url, const QByteArray& body, quint64 token) {
     if (kind == Kind::Save) {
@@ -40,24 +37,17 @@ void PushQueue::enqueue(Kind kind, const QUrl& url, const QByteArray& body, quin
 }
 
 void PushQueue::sendNext() {
-    if (m_inFlight || m_waiting.isEmpty())
+    if (m_busy || m_waiting.isEmpty())
         return;
-    m_current = m_waiting.takeFirst();
-    QNetworkRequest request(m_current.url);
-    request.setRawHeader(protocol::kContentTypeName, protocol::kContentTypeValue);
-    request.setTransferTimeout(kTimeoutMs);
-    m_inFlight = m_network->post(request, m_current.body);
-    connect(m_inFlight, &QNetworkReply::finished, this, &PushQueue::onFinished);
-}
-
-void PushQueue::onFinished() {
-    QNetworkReply* reply = m_inFlight;
-    m_inFlight = nullptr;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    reply->deleteLater();
-    const Push done = m_current;
-    emit pushFinished(done.kind, status == 200, done.token);
-    sendNext();
+    m_busy = true;
+    const Push push = m_waiting.takeFirst();
+    m_transport->postForm(push.url, push.body, m_timeoutMs, this,
+                          [this, kind = push.kind, token = push.token](
+                              const transport::Answer& answer) {
+                              m_busy = false;
+                              emit pushFinished(kind, answer.isOk(), token);
+                              sendNext();
+                          });
 }
 
 } // namespace tavrin

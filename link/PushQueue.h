@@ -5,10 +5,11 @@
 #include <QObject>
 #include <QUrl>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-
 namespace tavrin {
+
+namespace transport {
+class Transport;
+}
 
 // Sends the pushes of one link to the phone strictly in order, one at a time.
 //
@@ -24,16 +25,17 @@ public:
     enum class Kind { Content, Selection, Save };
     Q_ENUM(Kind)
 
-    static constexpr int kTimeoutMs = 5000;
+    PushQueue(transport::Transport* transport, int timeoutMs, QObject* parent = nullptr);
 
-    explicit PushQueue(QNetworkAccessManager* network, QObject* parent = nullptr);
+    void setTransport(transport::Transport* transport) { m_transport = transport; }
+    void setTimeout(int timeoutMs) { m_timeoutMs = timeoutMs; }
 
     // `token` comes back with pushFinished (the link uses it to know which
     // text a finished content push carried).
     void enqueue(Kind kind, const QUrl& url, const QByteArray& body, quint64 token = 0);
 
     int waitingCount() const { return m_waiting.size(); }
-    bool isBusy() const { return m_inFlight != nullptr; }
+    bool isBusy() const { return m_busy; }
 
 signals:
     void pushFinished(tavrin::PushQueue::Kind kind, bool ok, quint64 token);
@@ -47,12 +49,11 @@ private:
     };
 
     void sendNext();
-    void onFinished();
 
-    QNetworkAccessManager* m_network;
+    transport::Transport* m_transport;
+    int m_timeoutMs;
     QList<Push> m_waiting;
-    QNetworkReply* m_inFlight = nullptr;
-    Push m_current{};
+    bool m_busy = false;
 };
 
 } // namespace tavrin

@@ -1,7 +1,7 @@
 // Address validation: the dotted quad is searched for, not anchored, and only
 // ASCII digits count. A pure text check: none of these addresses is contacted.
 
-#include "link/AddressValidation.h"
+#include "app/AddressValidator.h"
 
 #include <QTest>
 
@@ -34,7 +34,7 @@ private slots:
     void isValidIP() {
         QFETCH(QString, text);
         QFETCH(bool, valid);
-        QCOMPARE(tavrin::isValidIP(text), valid);
+        QCOMPARE(tavrin::AddressValidator::isValidIP(text), valid);
     }
 };
 

@@ -2,7 +2,8 @@
 // note loading, the edit pushes and their ordering, timeouts and recovery.
 
 #include "link/PhoneLink.h"
-#include "link/Protocol.h"
+#include "link/PushQueue.h"
+#include "link/protocol/Protocol.h"
 #include "sim/NoteServer.h"
 #include "state/Attrs.h"
 #include "tools/History.h"
@@ -36,8 +37,8 @@ public:
         : m_link(link) {
         connect(link, &PhoneLink::assignEditorText, this, &FakeEditor::assign);
         connect(attrs->history(), &tavrin::History::restoreText, this, &FakeEditor::assign);
-        connect(link, &PhoneLink::showIpInputViewRequested, this,
-                [this](bool visible) { connectionScreen = visible; });
+        connect(link, &PhoneLink::connectionScreenChanged, this,
+                [this, link] { connectionScreen = link->connectionScreen(); });
     }
 
     void assign(const QString& text) {
@@ -138,12 +139,12 @@ private slots:
             return heartbeatReply({{"editingNoteId", 0}, {"editingMarkdown", false}});
         });
         rig.link.updateIp(rig.address);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.editor.text(), PhoneLink::noNoteHint(), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.editor.text(), tavrin::link::noNoteHint(), kWait);
         QCOMPARE(rig.attrs.noteId(), QJsonValue(0));
         QVERIFY(!rig.attrs.isLoadOk());
         QVERIFY(!rig.attrs.isMarkdown()); // given in the answer, also with id 0
         QVERIFY(!rig.editor.connectionScreen);
-        QCOMPARE(rig.attrs.inStack(), QStringList{PhoneLink::noNoteHint()});
+        QCOMPARE(rig.attrs.inStack(), QStringList{tavrin::link::noNoteHint()});
         QCOMPARE(rig.phone.requestCount(QStringLiteral("/desktop/getNote/")), 0);
         QCOMPARE(rig.phone.requestCount(QStringLiteral("/desktop/modifyNoteContent/")), 0);
     }
@@ -231,12 +232,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rig.editor.connectionScreen, kWait);
         QCOMPARE(rig.attrs.noteId(), QJsonValue(0));
         QVERIFY(!rig.attrs.isLoadOk());
-        QCOMPARE(rig.editor.text(), PhoneLink::unreachableHint());
-        QCOMPARE(rig.attrs.inStack().last(), PhoneLink::unreachableHint());
+        QCOMPARE(rig.editor.text(), tavrin::link::unreachableHint());
+        QCOMPARE(rig.attrs.inStack().last(), tavrin::link::unreachableHint());
         QCOMPARE(rig.link.charCountText(), title); // the title keeps its last count
         // Undo does nothing while the id is 0.
         rig.attrs.history()->postToUndo();
-        QCOMPARE(rig.editor.text(), PhoneLink::unreachableHint());
+        QCOMPARE(rig.editor.text(), tavrin::link::unreachableHint());
 
         QVERIFY(rig.phone.start(rig.address, 8080));
         QTRY_VERIFY_WITH_TIMEOUT(rig.attrs.isLoadOk(), kWait);
@@ -271,7 +272,7 @@ private slots:
         });
         QTRY_VERIFY_WITH_TIMEOUT(rig.editor.connectionScreen, kWait);
         QCOMPARE(rig.attrs.noteId(), QJsonValue(0));
-        QCOMPARE(rig.editor.text(), PhoneLink::unreachableHint());
+        QCOMPARE(rig.editor.text(), tavrin::link::unreachableHint());
     }
 
     void refusedLoadIsNotRetried() {
@@ -499,8 +500,8 @@ private slots:
         QVERIFY(rig.connectAndLoad());
         QTRY_COMPARE_WITH_TIMEOUT(rig.phone.appliedContentCount(), 1, kWait);
         // A status text that comes back into a loaded editor (undo can do that) is no content.
-        rig.editor.assign(PhoneLink::unreachableHint());
-        rig.editor.assign(PhoneLink::noNoteHint());
+        rig.editor.assign(tavrin::link::unreachableHint());
+        rig.editor.assign(tavrin::link::noNoteHint());
         rig.editor.assign(QStringLiteral("real note 2"));
         QTRY_COMPARE_WITH_TIMEOUT(rig.phone.content(), QStringLiteral("real note 2"), kWait);
         QCOMPARE(rig.pushedContents(),
@@ -525,7 +526,7 @@ private slots:
         rig.editor.type(QStringLiteral("x"));
         QTRY_VERIFY_WITH_TIMEOUT(rig.editor.connectionScreen, 5000);
         QVERIFY(sinceVanished.elapsed() <= 5000);
-        QCOMPARE(rig.editor.text(), PhoneLink::unreachableHint());
+        QCOMPARE(rig.editor.text(), tavrin::link::unreachableHint());
 
         // Keep it vanished for a while: outstanding requests stay bounded.
         int mostHeartbeats = 0;
@@ -538,8 +539,8 @@ private slots:
             mostHanging = qMax(mostHanging, int(rig.link.findChildren<QNetworkReply*>().size()));
             QTest::qWait(100);
         }
-        QVERIFY(mostHeartbeats <= PhoneLink::kMaxOutstandingHeartbeats);
-        QVERIFY2(mostHanging > 0 && mostHanging <= PhoneLink::kMaxOutstandingHeartbeats + 2,
+        QVERIFY(mostHeartbeats <= tavrin::link::Timings{}.maxOutstandingHeartbeats);
+        QVERIFY2(mostHanging > 0 && mostHanging <= tavrin::link::Timings{}.maxOutstandingHeartbeats + 2,
                  qPrintable(QString::number(mostHanging)));
         QVERIFY(rig.link.pushQueue()->waitingCount() <= 1);
         rig.phone.setHangAll(false);
@@ -561,7 +562,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             rig.phone.requestCount(QStringLiteral("/desktop/modifyNoteContent/")) >= 2, kWait);
         rig.phone.stop();
-        QTRY_COMPARE_WITH_TIMEOUT(rig.editor.text(), PhoneLink::unreachableHint(), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.editor.text(), tavrin::link::unreachableHint(), kWait);
 
         // The phone comes back with the same note: it is loaded afresh...
         rig.phone.clearOverrides();

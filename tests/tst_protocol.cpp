@@ -1,4 +1,5 @@
-#include "link/Protocol.h"
+#include "link/protocol/Protocol.h"
+#include "link/transport/Transport.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -110,8 +111,9 @@ void TestProtocol::requestUrls() {
     QFETCH(QString, expectedText);
     QFETCH(QString, expectedHost);
 
-    QCOMPARE(requestUrlText(address, path), expectedText);
-    const QUrl url = requestUrl(address, path);
+    const QByteArray latinPath = path.toLatin1();
+    QCOMPARE(requestUrlText(address, QLatin1String(latinPath)), expectedText);
+    const QUrl url = requestUrl(address, QLatin1String(latinPath));
     if (expectedHost.isEmpty()) {
         QVERIFY(!url.isValid());
         return;
@@ -298,7 +300,7 @@ void TestProtocol::decodeBody() {
     QFETCH(QByteArray, body);
     QFETCH(QByteArray, contentType);
     QFETCH(QString, expected);
-    QCOMPARE(tavrin::protocol::decodeBody(body, contentType), expected);
+    QCOMPARE(tavrin::transport::decodeBody(body, contentType), expected);
 }
 
 void TestProtocol::parseHeartbeat_data() {

@@ -1,5 +1,5 @@
 #include "tools/Reformat.h"
-#include "tools/RegexReformat.h"
+#include "support/RegexReformat.h"
 
 #include <QJSEngine>
 #include <QRandomGenerator>

@@ -3,6 +3,7 @@
 // font come from the phone.
 
 #include "link/PhoneLink.h"
+#include "link/PushQueue.h"
 #include "sim/NoteServer.h"
 #include "state/Attrs.h"
 #include "support/SceneFixture.h"
@@ -136,14 +137,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(scene.item("ipLayout")->isVisible(), kWait);
         QVERIFY(!scene.item("scrollView")->isVisible());
         QVERIFY(scene.item("ipInput")->hasActiveFocus());
-        QCOMPARE(scene.textEdit()->property("text").toString(), PhoneLink::unreachableHint());
+        QCOMPARE(scene.textEdit()->property("text").toString(), tavrin::link::unreachableHint());
         QCOMPARE(scene.window()->title(), QStringLiteral("Tavrin ( 18 字)"));
 
         // No plain-text note open: the editor screen with its hint.
         phone.closeNote();
         QVERIFY(phone.start(QStringLiteral("127.0.3.2"), 8080));
         QTRY_COMPARE_WITH_TIMEOUT(scene.textEdit()->property("text").toString(),
-                                  PhoneLink::noNoteHint(), kWait);
+                                  tavrin::link::noNoteHint(), kWait);
         QVERIFY(scene.item("scrollView")->isVisible());
         QCOMPARE(phone.content(), QStringLiteral("stays on the phone"));
     }

@@ -1,15 +1,15 @@
 #include "update/UpdateChecker.h"
 
-#include "link/Protocol.h"
+#include "link/transport/Transport.h"
 #include "state/Version.h"
 #include "update/MakerSite.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcUpdate, "tavrin.update", QtInfoMsg)
 
 // What an answer leads to:
 //   status 200, `code` the number 1, a note   -> newVersionFound (manual and automatic)
@@ -33,7 +33,7 @@ QString stringOrEmpty(const QJsonValue& value) {
 
 UpdateChecker::UpdateChecker(QObject* parent)
     : QObject(parent)
-    , m_network(new QNetworkAccessManager(this)) {}
+    , m_transport(new transport::HttpTransport(this)) {}
 
 QUrl UpdateChecker::logoUrl() const {
     return maker::logoUrl();
@@ -44,26 +44,24 @@ QString UpdateChecker::downloadPage() const {
 }
 
 void UpdateChecker::checkUpdate(bool byHand) {
-    QNetworkRequest request(maker::checkUpdateUrl(byHand, kVersionCode));
-    request.setRawHeader(protocol::kContentTypeName, protocol::kContentTypeValue);
-    QNetworkReply* reply = m_network->get(request);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, byHand] {
-        handleAnswer(reply, byHand);
-        reply->deleteLater();
-    });
+    const QUrl url = maker::checkUpdateUrl(byHand, kVersionCode);
+    qCDebug(lcUpdate) << "checking" << url;
+    m_transport->get(url, transport::Transport::kNoTimeout, this,
+                     [this, byHand](const transport::Answer& answer) {
+                         handleAnswer(answer, byHand);
+                     });
 }
 
-void UpdateChecker::handleAnswer(QNetworkReply* reply, bool byHand) {
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+void UpdateChecker::handleAnswer(const transport::Answer& reply, bool byHand) {
+    qCDebug(lcUpdate) << "answer" << reply.status;
     // No answer at all (refused, failed handshake, ...) leaves the status 0.
-    if (status != 200) {
+    if (!reply.isOk()) {
         if (byHand)
             emit messageRequested(kMessageTitle, kNetworkFailureText);
         return;
     }
 
-    const QString body = protocol::decodeBody(reply->readAll(), reply->rawHeader("Content-Type"));
-    const QJsonDocument document = QJsonDocument::fromJson(body.toUtf8());
+    const QJsonDocument document = QJsonDocument::fromJson(reply.text().toUtf8());
     if (!document.isObject())
         return;
     const QJsonObject answer = document.object();

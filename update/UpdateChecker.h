@@ -4,10 +4,12 @@
 #include <QString>
 #include <QUrl>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-
 namespace tavrin {
+
+namespace transport {
+class Transport;
+struct Answer;
+} // namespace transport
 
 // Asks the maker's update server whether a newer version exists.
 class UpdateChecker : public QObject {
@@ -32,9 +34,9 @@ signals:
     void messageRequested(const QString& title, const QString& text);
 
 private:
-    void handleAnswer(QNetworkReply* reply, bool byHand);
+    void handleAnswer(const transport::Answer& reply, bool byHand);
 
-    QNetworkAccessManager* m_network;
+    transport::Transport* m_transport;
 };
 
 } // namespace tavrin

@@ -1,10 +1,9 @@
-#include "link/Protocol.h"
+#include "link/protocol/Protocol.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
-#include <QTextCodec>
 #include <cmath>
 
 namespace tavrin::protocol {
@@ -80,22 +79,6 @@ void writePercentUtf8(char*& out, char32_t codePoint) {
     }
 }
 
-// The value of the `charset` parameter of a Content-Type header, unquoted.
-QByteArray charsetParameter(const QByteArray& contentType) {
-    const QList<QByteArray> parts = contentType.split(';');
-    for (int i = 1; i < parts.size(); ++i) {
-        const QByteArray parameter = parts.at(i).trimmed();
-        const int equals = parameter.indexOf('=');
-        if (equals < 0 || parameter.left(equals).trimmed().toLower() != "charset")
-            continue;
-        QByteArray value = parameter.mid(equals + 1).trimmed();
-        if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
-            value = value.mid(1, value.size() - 2);
-        return value;
-    }
-    return {};
-}
-
 std::optional<QJsonObject> parseObject(const QString& body) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(body.toUtf8(), &error);
@@ -132,30 +115,12 @@ QString jsonValueText(const QJsonValue& value) {
 
 } // namespace
 
-QString requestUrlText(const QString& address, QStringView path) {
-    QString url = QLatin1String("http://") + address + QLatin1String(":8080");
-    url.append(path);
-    return url;
-}
-
-QUrl requestUrl(const QString& address, QStringView path) {
-    return QUrl(requestUrlText(address, path), QUrl::TolerantMode);
-}
-
 QString requestUrlText(const QString& address, QLatin1String path) {
-    return requestUrlText(address, QStringView(QString(path)));
+    return QLatin1String("http://") + address + QLatin1Char(':') + QString::number(kPort) + path;
 }
 
 QUrl requestUrl(const QString& address, QLatin1String path) {
-    return requestUrl(address, QStringView(QString(path)));
-}
-
-QString requestUrlText(const QString& address, const char* path) {
-    return requestUrlText(address, QLatin1String(path));
-}
-
-QUrl requestUrl(const QString& address, const char* path) {
-    return requestUrl(address, QLatin1String(path));
+    return QUrl(requestUrlText(address, path), QUrl::TolerantMode);
 }
 
 QString numberToString(double value) {
@@ -234,14 +199,6 @@ QByteArray selectionBody(const QJsonValue& id, int start, int end) {
 
 QByteArray saveBody(const QJsonValue& id) {
     return "noteId=" + toWellFormedUtf8(idText(id));
-}
-
-QString decodeBody(const QByteArray& body, const QByteArray& contentTypeHeader) {
-    const QByteArray charset = charsetParameter(contentTypeHeader);
-    QTextCodec* codec = charset.isEmpty() ? nullptr : QTextCodec::codecForName(charset);
-    if (!codec)
-        codec = QTextCodec::codecForName("UTF-8");
-    return codec->toUnicode(body);
 }
 
 std::optional<HeartbeatAnswer> parseHeartbeat(const QString& body) {

@@ -22,17 +22,9 @@ inline constexpr char kSaveNowPath[] = "/desktop/saveNow/";
 inline constexpr char kBgPicturePath[] = "/desktop/bgPicture/";
 inline constexpr char kFontsPath[] = "/desktop/fonts"; // no trailing slash
 
-inline constexpr char kContentTypeName[] = "Content-type";
-inline constexpr char kContentTypeValue[] = "application/x-www-form-urlencoded";
-
 // "http://" + address + ":8080" + path, the address inserted unchanged.
-QString requestUrlText(const QString& address, QStringView path);
-QUrl requestUrl(const QString& address, QStringView path);
-// The same for the path constants above.
 QString requestUrlText(const QString& address, QLatin1String path);
 QUrl requestUrl(const QString& address, QLatin1String path);
-QString requestUrlText(const QString& address, const char* path);
-QUrl requestUrl(const QString& address, const char* path);
 
 // ECMA-262 Number::toString for a finite double (shortest round trip,
 // no exponent from 1e-6 up to below 1e21, "0" for -0).
@@ -51,10 +43,6 @@ std::optional<QByteArray> contentBody(const QJsonValue& id, QStringView content)
 QByteArray selectionBody(const QJsonValue& id, int start, int end);
 // "noteId=<id>"
 QByteArray saveBody(const QJsonValue& id);
-
-// Decodes an answer body by the charset its Content-Type names, UTF-8 when it
-// names none or one that is unknown.
-QString decodeBody(const QByteArray& body, const QByteArray& contentTypeHeader);
 
 struct HeartbeatAnswer {
     QJsonValue noteId{QJsonValue::Undefined};    // `editingNoteId`, Undefined when absent

@@ -5,19 +5,18 @@
 
 namespace tavrin {
 
-// The scene's access to the pure text functions.
+// The scene's access to the reformatting functions.
 class TextTools : public QObject {
     Q_OBJECT
 
 public:
-    explicit TextTools(QObject* parent = nullptr);
+    using QObject::QObject;
 
-    Q_INVOKABLE bool isValidIP(const QString& text) const;
     Q_INVOKABLE QString autoFormat(const QString& text, bool markdown) const;
     // Both work on text[start, end), or on the whole text when start == end.
     Q_INVOKABLE QString removeIndent(const QString& text, int start, int end) const;
     Q_INVOKABLE QString removeBlankLines(const QString& text, int start, int end) const;
-    // One line to the debug output.
+    // One line to the debug output (category tavrin.ui).
     Q_INVOKABLE void justPrint(const QString& text) const;
 };
 

@@ -1,18 +1,9 @@
-#include "tools/TextTools.h"
+#include "app/TextTools.h"
 
-#include "link/AddressValidation.h"
+#include "app/Logging.h"
 #include "tools/Reformat.h"
 
-#include <QDebug>
-
 namespace tavrin {
-
-TextTools::TextTools(QObject* parent)
-    : QObject(parent) {}
-
-bool TextTools::isValidIP(const QString& text) const {
-    return tavrin::isValidIP(text);
-}
 
 QString TextTools::autoFormat(const QString& text, bool markdown) const {
     return reformat::autoFormat(text, markdown);
@@ -27,7 +18,7 @@ QString TextTools::removeBlankLines(const QString& text, int start, int end) con
 }
 
 void TextTools::justPrint(const QString& text) const {
-    qDebug().noquote() << text;
+    qCDebug(lcUi).noquote() << text;
 }
 
 } // namespace tavrin

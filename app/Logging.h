@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// The scene's own diagnostics (key names of the reformatting shortcuts).
+Q_DECLARE_LOGGING_CATEGORY(lcUi)

@@ -1,0 +1,167 @@
+#include "link/ConnectionMonitor.h"
+
+#include "link/protocol/Protocol.h"
+#include "link/transport/Transport.h"
+#include "state/Attrs.h"
+
+#include <QTimer>
+
+namespace tavrin {
+
+using link::State;
+
+ConnectionMonitor::ConnectionMonitor(transport::Transport* transport, QObject* parent)
+    : QObject(parent)
+    , m_transport(transport)
+    , m_countDown(new QTimer(this)) {
+    m_countDown->setObjectName(QStringLiteral("countDown"));
+    m_countDown->setInterval(m_timings.heartbeatIntervalMs);
+    connect(m_countDown, &QTimer::timeout, this, &ConnectionMonitor::heartBeat);
+}
+
+void ConnectionMonitor::setTimings(const link::Timings& timings) {
+    m_timings = timings;
+    m_countDown->setInterval(timings.heartbeatIntervalMs);
+}
+
+void ConnectionMonitor::setState(State state) {
+    if (m_state == state)
+        return;
+    qCDebug(lcLink) << "state" << m_state << "->" << state;
+    m_state = state;
+    emit stateChanged();
+}
+
+bool ConnectionMonitor::addressChanged() {
+    if (m_countDown->isActive())
+        return false;
+    setState(State::Connecting);
+    m_countDown->start();
+    // The first tick comes at once, but from the event loop: whatever the
+    // caller does next (the update check) is sent before the first heartbeat.
+    QTimer::singleShot(0, this, [this] {
+        if (m_countDown->isActive())
+            heartBeat();
+    });
+    return true;
+}
+
+void ConnectionMonitor::heartBeat() {
+    if (!m_attrs || !m_attrs->ip())
+        return;
+    if (m_outstandingHeartbeats >= m_timings.maxOutstandingHeartbeats)
+        return;
+    ++m_outstandingHeartbeats;
+    m_transport->get(link::noteServerUrl(*m_attrs, protocol::kHeartBeatPath),
+                     m_timings.heartbeatTimeoutMs, this, [this](const transport::Answer& answer) {
+                         --m_outstandingHeartbeats;
+                         onHeartbeatAnswer(answer);
+                     });
+}
+
+void ConnectionMonitor::onHeartbeatAnswer(const transport::Answer& reply) {
+    if (!m_attrs)
+        return;
+    if (!reply.isOk()) {
+        onHeartbeatFailed();
+        return;
+    }
+    const std::optional<protocol::HeartbeatAnswer> answer = protocol::parseHeartbeat(reply.text());
+    if (!answer)
+        return; // not an object: counts as not come
+
+    const QJsonValue heldId = m_attrs->noteId();
+    const bool noteChanged = !sameNoteId(heldId, answer->noteId);
+    m_attrs->setNoteId(answer->noteId);
+    if (answer->markdown)
+        m_attrs->setMarkdown(*answer->markdown);
+
+    if (m_attrs->noteIdIsZero()) {
+        emit leavingNote(heldId);
+        emit hintRequested(link::noNoteHint());
+        m_attrs->setLoadOk(false);
+        setState(State::NoNote);
+        return;
+    }
+    if (noteChanged) {
+        emit leavingNote(heldId);
+        emit noteSwitched();
+        setState(State::Loading);
+        reloadBackground();
+        loadNote();
+        return;
+    }
+    const std::optional<QString> count = protocol::charCountText(answer->charCount);
+    setCharCountText(count ? QVariant(*count) : QVariant());
+    emit noteStillOpen();
+}
+
+void ConnectionMonitor::onHeartbeatFailed() {
+    emit leavingNote(m_attrs->noteId());
+    m_attrs->setNoteId(QJsonValue(0));
+    m_attrs->setLoadOk(false);
+    setState(State::Unreachable);
+    emit hintRequested(link::unreachableHint());
+}
+
+void ConnectionMonitor::setCharCountText(const QVariant& text) {
+    if (m_charCountText == text && m_charCountText.isNull() == text.isNull())
+        return;
+    m_charCountText = text;
+    emit charCountTextChanged();
+}
+
+void ConnectionMonitor::loadNote() {
+    if (!m_attrs || m_attrs->noteIdIsZero())
+        return;
+    m_attrs->setLoadOk(false);
+    if (!m_attrs->ip())
+        return;
+    m_transport->get(link::noteServerUrl(*m_attrs, protocol::kGetNotePath),
+                     m_timings.loadTimeoutMs, this,
+                     [this](const transport::Answer& answer) { onLoadAnswer(answer); });
+}
+
+void ConnectionMonitor::onLoadAnswer(const transport::Answer& reply) {
+    if (!m_attrs)
+        return;
+    if (!reply.isOk()) {
+        emit leavingNote(m_attrs->noteId());
+        setState(State::Unreachable);
+        m_attrs->setLoadOk(false);
+        emit hintRequested(link::unreachableHint());
+        return;
+    }
+    const std::optional<protocol::NoteLoadAnswer> answer = protocol::parseNoteLoad(reply.text());
+    if (!answer)
+        return;
+    if (answer->kind != protocol::NoteLoadAnswer::Kind::Note) {
+        // No note given, or an answer that breaks the protocol: nothing of it
+        // may become the note, so nothing is pushed until the next change of note.
+        emit leavingNote(m_attrs->noteId());
+        m_attrs->setLoadOk(false);
+        setState(State::Refused);
+        return;
+    }
+    m_attrs->setLoadOk(true);
+    setState(State::Loaded);
+    m_attrs->setNoteId(answer->noteId);
+    m_attrs->setMarkdown(answer->markdown);
+    emit noteLoaded(answer->noteId, answer->content);
+}
+
+void ConnectionMonitor::reloadBackground() {
+    if (!m_attrs || !m_attrs->ip())
+        return;
+    // Clearing first makes the second assignment a change even for the same address.
+    m_backgroundSource = QUrl();
+    emit backgroundSourceChanged();
+    m_backgroundSource = link::noteServerUrl(*m_attrs, protocol::kBgPicturePath);
+    emit backgroundSourceChanged();
+}
+
+void ConnectionMonitor::setAttrs(Attrs* attrs) {
+    m_attrs = attrs;
+}
+
+} // namespace tavrin

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "link/LinkState.h"
+
+#include <QJsonValue>
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+#include <QVariant>
+
+class QTimer;
+
+namespace tavrin {
+
+class Attrs;
+namespace transport {
+class Transport;
+struct Answer;
+} // namespace transport
+
+// Watches the phone: the heartbeat every interval, the change of the open
+// note, the loading of a note, and the one state that follows from them. It
+// writes the note id, the markdown flag and the loaded flag into the record.
+//
+// Every signal is emitted synchronously, in the order the steps happen.
+class ConnectionMonitor : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ConnectionMonitor(transport::Transport* transport, QObject* parent = nullptr);
+
+    void setAttrs(Attrs* attrs);
+
+    void setTransport(transport::Transport* transport) { m_transport = transport; }
+    void setTimings(const link::Timings& timings);
+    const link::Timings& timings() const { return m_timings; }
+
+    link::State state() const { return m_state; }
+    QTimer* countDown() const { return m_countDown; }
+    int outstandingHeartbeats() const { return m_outstandingHeartbeats; }
+    // The phone's character count for the window title; null for none.
+    QVariant charCountText() const { return m_charCountText; }
+    QUrl backgroundSource() const { return m_backgroundSource; }
+
+    // The address in the record changed: the heartbeat starts the first time.
+    // True when this started it.
+    bool addressChanged();
+    void heartBeat();
+    void loadNote();
+    void reloadBackground();
+
+signals:
+    void stateChanged();
+    void charCountTextChanged();
+    void backgroundSourceChanged();
+    // The link is about to let go of the note it held: its edits may need keeping.
+    void leavingNote(const QJsonValue& heldId);
+    // The phone opened another note; it is being loaded.
+    void noteSwitched();
+    // A heartbeat answered for the note held: the phone is there.
+    void noteStillOpen();
+    // The editor must show one of the link's hints instead of a note.
+    void hintRequested(const QString& hint);
+    // The note arrived; the record already holds its id and markdown flag.
+    void noteLoaded(const QJsonValue& noteId, const QString& content);
+
+private:
+    void setState(link::State state);
+    void onHeartbeatAnswer(const transport::Answer& answer);
+    void onHeartbeatFailed();
+    void onLoadAnswer(const transport::Answer& answer);
+    void setCharCountText(const QVariant& text);
+
+    QPointer<Attrs> m_attrs;
+    transport::Transport* m_transport;
+    link::Timings m_timings;
+    QTimer* m_countDown;
+    link::State m_state = link::State::NoAddress;
+    int m_outstandingHeartbeats = 0;
+    QVariant m_charCountText;
+    QUrl m_backgroundSource;
+};
+
+} // namespace tavrin

@@ -1,0 +1,55 @@
+#pragma once
+
+// What the phone link knows of the phone, as one value, and the timings of its
+// requests. The scene's screens follow the state.
+
+#include <QJsonValue>
+#include <QLoggingCategory>
+#include <QObject>
+#include <QUrl>
+
+namespace tavrin {
+
+class Attrs;
+
+namespace link {
+Q_NAMESPACE
+
+enum class State {
+    NoAddress,   // no valid address entered yet
+    Connecting,  // an address, no heartbeat answered yet
+    Unreachable, // the last heartbeat or note load failed
+    NoNote,      // the phone answers but has no plain-text note open
+    Loading,     // a note is open on the phone and being loaded
+    Loaded,      // the note is in the editor; edits go to the phone
+    Refused,     // the phone answered the load without a usable note
+};
+Q_ENUM_NS(State)
+
+// The connection screen shows in these states, the editor screen in the others.
+bool showsConnectionScreen(State state);
+
+struct Timings {
+    int heartbeatIntervalMs = 1000;
+    // A phone that vanishes without closing its connections is noticed this
+    // long after the last heartbeat was sent.
+    int heartbeatTimeoutMs = 3000;
+    int loadTimeoutMs = 10000;
+    int pushTimeoutMs = 5000;
+    // A phone that accepts connections but never answers must not pile up
+    // heartbeats; the timeout keeps this bound from being reached in practice.
+    int maxOutstandingHeartbeats = 4;
+};
+
+// `path` on the note server at the address the record holds; empty without one.
+QUrl noteServerUrl(const Attrs& attrs, const char* path);
+
+// The link's own status texts, shown in the editor instead of a note.
+QString unreachableHint();
+QString noNoteHint();
+bool isHintText(const QString& text);
+
+} // namespace link
+} // namespace tavrin
+
+Q_DECLARE_LOGGING_CATEGORY(lcLink)

@@ -1,0 +1,102 @@
+#include "support/FakeTransport.h"
+
+#include <QUrlQuery>
+
+using tavrin::transport::Answer;
+
+QString FakeTransport::Sent::formValue(const QString& key) const {
+    QString form = QString::fromUtf8(body);
+    form.replace(QLatin1Char('+'), QLatin1Char(' '));
+    return QUrlQuery(form).queryItemValue(key, QUrl::FullyDecoded);
+}
+
+void FakeTransport::get(const QUrl& url, int timeoutMs, QObject* context, Done done) {
+    const Sent request{QStringLiteral("GET"), url, {}, timeoutMs};
+    m_sent.append(request);
+    m_pending.append(Pending{request, context, std::move(done), context != nullptr});
+}
+
+void FakeTransport::postForm(const QUrl& url, const QByteArray& body, int timeoutMs,
+                             QObject* context, Done done) {
+    const Sent request{QStringLiteral("POST"), url, body, timeoutMs};
+    m_sent.append(request);
+    m_pending.append(Pending{request, context, std::move(done), context != nullptr});
+}
+
+QList<FakeTransport::Sent> FakeTransport::sent(const QString& path) const {
+    QList<Sent> list;
+    for (const Sent& request : m_sent)
+        if (request.path() == path)
+            list.append(request);
+    return list;
+}
+
+int FakeTransport::pendingCount(const QString& path) const {
+    return pending(path).size();
+}
+
+QList<FakeTransport::Sent> FakeTransport::pending(const QString& path) const {
+    QList<Sent> list;
+    for (const Pending& waiting : m_pending)
+        if (path.isEmpty() || waiting.request.path() == path)
+            list.append(waiting.request);
+    return list;
+}
+
+int FakeTransport::indexOf(const QString& path, bool newest) const {
+    for (int n = 0; n < m_pending.size(); ++n) {
+        const int i = newest ? m_pending.size() - 1 - n : n;
+        if (path.isEmpty() || m_pending.at(i).request.path() == path)
+            return i;
+    }
+    return -1;
+}
+
+void FakeTransport::take(int index, const Answer& answer) {
+    Pending waiting = m_pending.takeAt(index);
+    // As the real transport: nothing is delivered to a receiver that is gone.
+    if (waiting.contextGiven && !waiting.context)
+        return;
+    waiting.done(answer);
+}
+
+bool FakeTransport::answer(const QString& path, const Answer& answer) {
+    const int index = indexOf(path, false);
+    if (index < 0)
+        return false;
+    take(index, answer);
+    return true;
+}
+
+bool FakeTransport::answerNewest(const QString& path, const Answer& answer) {
+    const int index = indexOf(path, true);
+    if (index < 0)
+        return false;
+    take(index, answer);
+    return true;
+}
+
+bool FakeTransport::answerJson(const QString& path, const QByteArray& body, int status) {
+    return answer(path, json(body, status));
+}
+
+bool FakeTransport::fail(const QString& path) {
+    return answer(path, Answer{});
+}
+
+int FakeTransport::answerAll(const QString& path, const Answer& answer) {
+    int count = 0;
+    for (int index = indexOf(path, false); index >= 0; index = indexOf(path, false)) {
+        take(index, answer);
+        ++count;
+    }
+    return count;
+}
+
+Answer FakeTransport::json(const QByteArray& body, int status) {
+    Answer answer;
+    answer.status = status;
+    answer.body = body;
+    answer.contentType = "application/json; charset=utf-8";
+    return answer;
+}

@@ -1,0 +1,114 @@
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+import Tavrin 1.0
+
+// The connection screen: the maker's logo and name, the version, the address
+// box, the two buttons and the copyright line.
+Item {
+    property string versionName
+    property url logoSource
+    // The address as remembered; the field starts with it.
+    property string rememberedAddress
+    readonly property alias addressText: ipInput.text
+    readonly property alias addressField: ipInput
+    property color borderColor: "#dddddd"
+
+    signal addressEdited(string text, bool valid)
+    signal shortcutsRequested()
+    signal updateCheckRequested()
+
+    Image {
+        id: logo
+        objectName: "logo"
+        width: 100
+        height: 100
+        x: (parent.width - width) / 2
+        y: parent.height / 2 - height * 2
+        fillMode: Image.PreserveAspectFit
+        source: logoSource
+    }
+
+    Label {
+        id: tvName
+        objectName: "tvName"
+        x: (parent.width - width) / 2
+        y: logo.y + logo.height + 10
+        font.pixelSize: 18
+        text: qsTr("Tavrin")
+    }
+
+    Label {
+        id: tvVersion
+        objectName: "tvVersion"
+        x: (parent.width - width) / 2
+        y: logo.y + logo.height + 40
+        font.pixelSize: 14
+        color: "#888888"
+        text: qsTr("V:") + versionName
+    }
+
+    Label {
+        id: tvBottom
+        objectName: "tvBottom"
+        x: (parent.width - width) / 2
+        y: parent.height - 40
+        font.pixelSize: 14
+        color: "#cccccc"
+        text: qsTr("Copyright © 2026 Tavrin. All rights reserved.")
+    }
+
+    Rectangle {
+        id: ipLayout
+        objectName: "ipLayout"
+        width: 240
+        height: 30
+        x: (parent.width - width) / 2
+        y: (parent.height - height) / 2
+        radius: 2
+        border.width: 2
+        border.color: borderColor
+
+        TextField {
+            id: ipInput
+            objectName: "ipInput"
+            anchors.fill: parent
+            background: null
+            leftPadding: 5
+            rightPadding: 5
+            horizontalAlignment: TextInput.AlignHCenter
+            verticalAlignment: TextInput.AlignVCenter
+            font.pixelSize: 14
+            cursorVisible: true
+            selectByMouse: true
+            placeholderText: qsTr("长按便签的扫码按钮获取IP地址")
+            text: rememberedAddress
+            validator: AddressValidator {
+                id: addressValidator
+                objectName: "addressValidator"
+            }
+            onTextChanged: addressEdited(text, addressValidator.isValidIP(text))
+        }
+    }
+
+    RoundButton {
+        id: btnShortcut
+        objectName: "btnShortcut"
+        width: 160
+        x: (parent.width - width) / 2
+        y: parent.height - height * 4.5
+        radius: 2
+        text: qsTr("快捷键说明")
+        onClicked: shortcutsRequested()
+    }
+
+    RoundButton {
+        id: btnCheckUpdate
+        objectName: "btnCheckUpdate"
+        width: 160
+        x: (parent.width - width) / 2
+        y: parent.height - height * 3
+        radius: 2
+        text: qsTr("检查更新")
+        onClicked: updateCheckRequested()
+    }
+}

@@ -36,10 +36,13 @@ class SceneLinkTest : public QObject {
 
     // Enters the phone's address by typing it, and waits for the note.
     // Waits until every push has gone out.
+    static bool pushesIdle(SceneFixture& scene) {
+        const tavrin::PushQueue* pushes = scene.link()->pushQueue();
+        return !pushes->isBusy() && pushes->waitingCount() == 0;
+    }
+
     static bool settle(SceneFixture& scene) {
-        const tavrin::PushQueue* pushes = static_cast<const PhoneLink*>(scene.link())->pushQueue();
-        return QTest::qWaitFor([&] { return !pushes->isBusy() && pushes->waitingCount() == 0; },
-                               kWait);
+        return QTest::qWaitFor([&] { return pushesIdle(scene); }, kWait);
     }
 
     static bool connect(SceneFixture& scene, const QString& address) {
@@ -99,9 +102,10 @@ private slots:
         phone.clearRequests();
         scene.key(Qt::Key_Right, Qt::ShiftModifier);
         QCOMPARE(edit->property("selectionEnd").toInt(), 6);
-        // Shift+Left from a collapsed cursor moves the start: one selection push.
-        QTest::qWait(200);
+        // (Pushes are queued as the key is handled: an idle queue means none.)
+        QVERIFY(pushesIdle(scene));
         QCOMPARE(phone.requestCount(kSelectionPath), 0);
+        // Shift+Left from a collapsed cursor moves the start: one selection push.
         scene.key(Qt::Key_Left);
         scene.key(Qt::Key_Left);
         QVERIFY(settle(scene));
@@ -117,7 +121,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(phone.saveCount(), 1, kWait);
         QCOMPARE(phone.requests(QStringLiteral("/desktop/saveNow/")).first().body,
                  QByteArray("noteId=37"));
-        QTest::qWait(200);
+        QVERIFY(settle(scene));
         QCOMPARE(phone.requestCount(kContentPath), 0);
         QCOMPARE(phone.requestCount(kSelectionPath), 1);
     }

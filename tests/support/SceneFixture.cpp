@@ -64,6 +64,13 @@ SceneFixture::SceneFixture(const QString& settingsDir)
     m_engine->load(tavrin::sceneUrl());
     if (!m_engine->rootObjects().isEmpty())
         m_window = qobject_cast<QQuickWindow*>(m_engine->rootObjects().constFirst());
+    // A quick heartbeat: tests that wait for the phone wait a tenth as long.
+    if (tavrin::PhoneLink* phoneLink = link()) {
+        tavrin::link::Timings quick;
+        quick.heartbeatIntervalMs = 100;
+        quick.heartbeatTimeoutMs = 1000;
+        phoneLink->setTimings(quick);
+    }
 }
 
 SceneFixture::~SceneFixture()

@@ -2,6 +2,7 @@
 
 #include "link/PhoneLink.h"
 #include "state/Attrs.h"
+#include "state/Version.h"
 #include "support/SceneFixture.h"
 
 #include <QColor>
@@ -82,7 +83,8 @@ private slots:
         QCOMPARE(scene.item("btnCheckUpdate")->position(), QPointF(160, 520));
         QCOMPARE(scene.item("tvBottom")->y(), 600.0);
         check(480, 640);
-        QCOMPARE(scene.item("tvVersion")->property("text").toString(), QStringLiteral("V:1.0.6"));
+        QCOMPARE(scene.item("tvVersion")->property("text").toString(),
+                 QStringLiteral("V:") + QLatin1String(tavrin::kVersionName));
         QCOMPARE(scene.item("tvName")->property("text").toString(), QStringLiteral("Tavrin"));
         QCOMPARE(scene.item("ipInput")->property("placeholderText").toString(),
                  QStringLiteral("长按便签的扫码按钮获取IP地址"));

@@ -49,6 +49,7 @@ int runApplication(int& argc, char** argv, const QUrl& scene,
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Tavrin"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("tavrin.example"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(TAVRIN_APP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/logo.png")));
 
     registerQmlTypes();

@@ -1,6 +1,8 @@
 #include "NoteServer.h"
 
 #include "Sockets.h"
+#include "TakenConnection.h"
+#include "Wire.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -9,8 +11,11 @@
 
 #include <httplib.h>
 
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -71,6 +76,14 @@ bool isAddedByHttplib(const std::string& name) {
            name == "LOCAL_PORT";
 }
 
+sockets::Endpoint localEnd(const httplib::Request& raw) {
+    return {QString::fromStdString(raw.local_addr), raw.local_port};
+}
+
+sockets::Endpoint peerEnd(const httplib::Request& raw) {
+    return {QString::fromStdString(raw.remote_addr), raw.remote_port};
+}
+
 Request makeRequest(const httplib::Request& raw, QByteArray body) {
     Request request;
     request.receivedAtMs = QDateTime::currentMSecsSinceEpoch();
@@ -119,6 +132,102 @@ Reply Reply::hanging() {
     return reply;
 }
 
+bool Reply::writtenRaw() const {
+    if (rawAnswer || announcedLength >= 0 || chunked || pieceBytes > 0 || cutAfter >= 0 ||
+        ending != Ending::Close) {
+        return true;
+    }
+    // cpp-httplib compresses a body again on top of a Content-Encoding, sets the framing
+    // fields itself and drops fields holding a line break.
+    return std::any_of(headers.cbegin(), headers.cend(), [](const auto& field) {
+        const auto& [name, value] = field;
+        for (const char* own :
+             {"Content-Encoding", "Content-Length", "Transfer-Encoding", "Connection"}) {
+            if (qstricmp(name.constData(), own) == 0) {
+                return true;
+            }
+        }
+        const auto breaks = [](const QByteArray& text) {
+            return text.contains('\r') || text.contains('\n');
+        };
+        return breaks(name) || breaks(value);
+    });
+}
+
+Reply Reply::drip(Reply reply, int pieceBytes, int intervalMs) {
+    reply.pieceBytes = std::max(pieceBytes, 1);
+    reply.pieceIntervalMs = std::max(intervalMs, 0);
+    return reply;
+}
+
+Reply Reply::chunkedForever(const QByteArray& chunk, int intervalMs,
+                            const QByteArray& contentType) {
+    Reply reply;
+    reply.body = chunk;
+    reply.contentType = contentType;
+    reply.chunked = true;
+    reply.repeatChunkEveryMs = std::max(intervalMs, 0);
+    return reply;
+}
+
+Reply Reply::stallAfter(Reply reply, qint64 bodyBytes) {
+    reply.cutAfter = std::max<qint64>(bodyBytes, 0);
+    reply.ending = Ending::Stall;
+    return reply;
+}
+
+Reply Reply::resetAfter(Reply reply, qint64 bodyBytes) {
+    reply.cutAfter = std::max<qint64>(bodyBytes, 0);
+    reply.ending = Ending::Reset;
+    return reply;
+}
+
+Reply Reply::lyingLength(Reply reply, qint64 announcedLength) {
+    reply.announcedLength = std::max<qint64>(announcedLength, 0);
+    return reply;
+}
+
+Reply Reply::redirect(int status, const QByteArray& location) {
+    Reply reply;
+    reply.status = status;
+    reply.contentType.clear();
+    reply.headers.append(qMakePair(QByteArray("Location"), location));
+    return reply;
+}
+
+std::optional<Reply> Reply::encoded(const QString& text, const QByteArray& charset,
+                                    const QByteArray& label, const QByteArray& mimeType) {
+    std::optional<QByteArray> bytes = wire::encodeText(text, charset);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    Reply reply;
+    reply.body = *bytes;
+    reply.contentType = mimeType + "; charset=" + (label.isEmpty() ? charset : label);
+    return reply;
+}
+
+Reply Reply::gzip(Reply reply) {
+    reply.body = wire::gzipCompress(reply.body);
+    reply.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+    return reply;
+}
+
+Reply Reply::gzipBomb(qint64 zeroBytes, const QByteArray& contentType) {
+    Reply reply;
+    reply.body = wire::gzipOfZeros(zeroBytes);
+    reply.contentType = contentType;
+    reply.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+    return reply;
+}
+
+Reply Reply::raw(const QByteArray& bytes) {
+    Reply reply;
+    reply.rawAnswer = bytes;
+    reply.contentType.clear();
+    return reply;
+}
+
 struct NoteServer::Private {
     // Lifecycle, serialising start() and stop(); server threads never take it.
     std::mutex lifecycleMutex;
@@ -127,6 +236,8 @@ struct NoteServer::Private {
     std::atomic<bool> listenFinished{true};
     std::atomic<bool> running{false};
     sockets::Endpoint listening;
+    // Readable from stop() until the next start(): ends the waits of answers written raw.
+    int stopEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 
     // Programmed behaviour and the record; never held while user code runs.
     mutable std::mutex controlMutex;
@@ -137,7 +248,9 @@ struct NoteServer::Private {
     bool hangAll = false;
     quint64 releaseGeneration = 0;
     int hanging = 0;
+    int stalled = 0;
     QMap<QString, Override> overrides;
+    Override defaultOverride;
     std::function<int(const Request&)> delayForRequest;
     std::function<void(const Request&, const Served&)> servedListener;
     QList<Request> requests;
@@ -160,6 +273,7 @@ struct NoteServer::Private {
     std::function<void(const QString&)> contentListener;
 
     void serve(const httplib::Request& raw, httplib::Response& response, QByteArray body);
+    void writeRaw(const httplib::Request& raw, const Reply& reply, Served& served);
     std::optional<Reply> decide(const Request& request);
     Reply handleNormally(const Request& request);
     Reply heartBeat() const;
@@ -218,9 +332,7 @@ void NoteServer::Private::serve(const httplib::Request& raw, httplib::Response& 
         // Shutting the socket down makes cpp-httplib's write of the response below fail, so
         // the client sees the connection closed without any answer. When the server stops,
         // stop() has shut it down already.
-        const bool closed =
-            sockets::shutdownConnection({QString::fromStdString(raw.local_addr), raw.local_port},
-                                        {QString::fromStdString(raw.remote_addr), raw.remote_port});
+        const bool closed = sockets::shutdownConnection(localEnd(raw), peerEnd(raw));
         if (!closed && !stopped) {
             qWarning("NoteServer: could not find the connection of %s %s to drop it",
                      qPrintable(request.method), qPrintable(request.path));
@@ -228,8 +340,16 @@ void NoteServer::Private::serve(const httplib::Request& raw, httplib::Response& 
         response.status = 500;
         response.set_header("Connection", "close");
         served.dropped = true;
+    } else if (reply->writtenRaw()) {
+        // Whatever cpp-httplib writes after this goes to /dev/null (see TakenConnection.h).
+        response.status = 500;
+        response.set_header("Connection", "close");
+        writeRaw(raw, *reply, served);
     } else {
         response.status = reply->status;
+        for (const auto& [name, value] : reply->headers) {
+            response.set_header(name.toStdString(), value.toStdString());
+        }
         if (!reply->body.isEmpty() || !reply->contentType.isEmpty()) {
             response.set_content(reply->body.toStdString(), reply->contentType.toStdString());
         }
@@ -245,6 +365,37 @@ void NoteServer::Private::serve(const httplib::Request& raw, httplib::Response& 
     }
     if (listener) {
         listener(request, served);
+    }
+}
+
+void NoteServer::Private::writeRaw(const httplib::Request& raw, const Reply& reply,
+                                   Served& served) {
+    served.status = reply.rawAnswer ? wire::statusOf(*reply.rawAnswer) : reply.status;
+    served.body = reply.rawAnswer ? *reply.rawAnswer : reply.body;
+    served.contentType = reply.contentType;
+    served.wire = wire::summary(reply);
+
+    const int fd = sockets::connectionDescriptor(localEnd(raw), peerEnd(raw));
+    std::unique_ptr<TakenConnection> connection =
+        fd >= 0 ? TakenConnection::takeOver(fd, stopEvent) : nullptr;
+    if (!connection) {
+        if (!isStopping()) {
+            qWarning("NoteServer: could not take over the connection of %s to write its answer",
+                     raw.path.c_str());
+        }
+        served.dropped = true;
+        served.status = 0;
+        return;
+    }
+    qint64 written = 0;
+    served.ending = writeReply(*connection, reply, &written, [this](bool stalling) {
+        std::lock_guard lock(controlMutex);
+        stalled += stalling ? 1 : -1;
+    });
+    served.wireBytes = written;
+    if (written == 0) {
+        served.dropped = true;
+        served.status = 0;
     }
 }
 
@@ -268,7 +419,7 @@ std::optional<Reply> NoteServer::Private::decide(const Request& request) {
     Override override;
     {
         std::lock_guard lock(controlMutex);
-        override = overrides.value(request.path);
+        override = overrides.value(request.path, defaultOverride);
     }
     if (override) {
         if (std::optional<Reply> reply = override(request)) {
@@ -365,6 +516,9 @@ NoteServer::NoteServer()
 
 NoteServer::~NoteServer() {
     stop();
+    if (d->stopEvent >= 0) {
+        ::close(d->stopEvent);
+    }
 }
 
 bool NoteServer::start(const QString& host, quint16 port) {
@@ -374,6 +528,10 @@ bool NoteServer::start(const QString& host, quint16 port) {
     }
     auto http = std::make_unique<HttpServer>();
     http->new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+    // No Nagle delays: latency is measured against this server. This must be a call: in
+    // Debian's build of cpp-httplib the constructor lives in the shared library, so the
+    // CPPHTTPLIB_TCP_NODELAY definition changes nothing. Accepted sockets inherit it.
+    http->set_tcp_nodelay(true);
     // SO_REUSEADDR only: binding fails while anyone else listens there.
     http->set_socket_options([](socket_t socket) {
         int yes = 1;
@@ -412,6 +570,8 @@ bool NoteServer::start(const QString& host, quint16 port) {
         std::lock_guard lock(d->controlMutex);
         d->stopping = false;
     }
+    eventfd_t stops = 0;
+    eventfd_read(d->stopEvent, &stops); // clears a stop left from the last run
     if (!http->bind_to_port(host.toStdString(), port)) {
         return false;
     }
@@ -446,6 +606,7 @@ void NoteServer::stop() {
     }
     d->running = false;
     d->wake.notify_all();
+    eventfd_write(d->stopEvent, 1);
     d->http->stop();
     // Idle keep-alive connections would hold their threads for seconds: end them all, again
     // and again until the pool has finished, in case one was accepted just now.
@@ -556,9 +717,24 @@ void NoteServer::setOverride(const QString& path, Override override) {
     d->overrides.insert(path, std::move(override));
 }
 
+void NoteServer::setDefaultOverride(Override override) {
+    std::lock_guard lock(d->controlMutex);
+    d->defaultOverride = std::move(override);
+}
+
+void NoteServer::clearOverride(const QString& path) {
+    std::lock_guard lock(d->controlMutex);
+    d->overrides.remove(path);
+}
+
 void NoteServer::clearOverrides() {
     std::lock_guard lock(d->controlMutex);
     d->overrides.clear();
+    d->defaultOverride = nullptr;
+}
+
+Reply NoteServer::phoneReply(const Request& request) {
+    return d->handleNormally(request);
 }
 
 void NoteServer::setDelay(std::function<int(const Request&)> delayMsForRequest) {
@@ -585,6 +761,11 @@ void NoteServer::releaseHanging() {
 int NoteServer::hangingCount() const {
     std::lock_guard lock(d->controlMutex);
     return d->hanging;
+}
+
+int NoteServer::stalledCount() const {
+    std::lock_guard lock(d->controlMutex);
+    return d->stalled;
 }
 
 QList<Request> NoteServer::requests() const {

@@ -3,12 +3,13 @@
 // A note server holding the state of one phone: the open note, its content, the background
 // picture and the font. It serves the desktop's requests over real HTTP on its own threads,
 // records every request, and lets tests program its answers (overrides, delays, hanging
-// and dropped connections).
+// and dropped connections, and answers that are slow, cut off, malformed, huge or hostile).
 
 #include <QByteArray>
 #include <QJsonValue>
 #include <QList>
 #include <QMap>
+#include <QPair>
 #include <QString>
 
 #include <functional>
@@ -31,25 +32,98 @@ struct Request {
     QString header(const QString& name) const;
 };
 
+// An answer. Plain ones (status, content type, body, header fields) are written by cpp-httplib;
+// the misbehaving ones (dripped, cut short, reset, lying, endless, compressed, raw) by the
+// server's own code straight to the connection's socket, which then closes after the answer.
 struct Reply {
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/json; charset=utf-8";
-    int delayMs = 0;   // wait this long before answering
+    QList<QPair<QByteArray, QByteArray>> headers; // more header fields, in this order
+    int delayMs = 0;                              // wait this long before answering
     bool hang = false; // answer only after releaseHanging(); never when the server stops first
     bool drop = false; // close the connection without any answer
+
+    // What follows the answer, or the part of it that cutAfter lets through.
+    enum class Ending {
+        Close, // close the connection: a FIN (an answer cpp-httplib writes stays kept alive)
+        Stall, // keep the connection open and silent until the client closes or the server stops
+        Reset, // reset the connection: SO_LINGER with a zero timeout, then close, so an RST
+    };
+
+    // Written by the server itself when any of these is set.
+    // The whole answer, status line and headers included.
+    std::optional<QByteArray> rawAnswer;
+    // The Content-Length announced; -1: the body's size.
+    qint64 announcedLength = -1;
+    // Transfer-Encoding: chunked, the body as one chunk and then the last chunk.
+    bool chunked = false;
+    // >= 0 with chunked: the body as a chunk again every this many ms, for ever (until the
+    // client closes or the server stops); no last chunk.
+    int repeatChunkEveryMs = -1;
+    // > 0: the whole answer, status line and headers too, written this many bytes at a time,
+    // with pieceIntervalMs between pieces.
+    int pieceBytes = 0;
+    int pieceIntervalMs = 0;
+    // >= 0: only this many bytes of the body as framed on the wire (of the whole answer when
+    // raw), then the ending.
+    qint64 cutAfter = -1;
+    Ending ending = Ending::Close;
+
+    // True when the server writes this reply itself rather than through cpp-httplib, which
+    // would compress a body again, frame it its own way or refuse such header fields.
+    bool writtenRaw() const;
 
     static Reply json(const QByteArray& body, int status = 200);
     static Reply dropped();
     static Reply hanging();
+
+    // The reply written pieceBytes at a time (status line and headers too), intervalMs apart.
+    static Reply drip(Reply reply, int pieceBytes, int intervalMs);
+    // Headers with Transfer-Encoding: chunked, then the chunk every intervalMs for ever.
+    static Reply chunkedForever(const QByteArray& chunk, int intervalMs,
+                                const QByteArray& contentType = "application/json; charset=utf-8");
+    // The headers and the first bodyBytes of the body as framed (chunked or not), then silence
+    // with the connection kept open.
+    static Reply stallAfter(Reply reply, qint64 bodyBytes);
+    // The headers and the first bodyBytes of the body as framed, then an RST.
+    static Reply resetAfter(Reply reply, qint64 bodyBytes);
+    // The whole body under a Content-Length of announcedLength, then the connection closed.
+    static Reply lyingLength(Reply reply, qint64 announcedLength);
+    // status (301, 302, 303, 307, 308...) with a Location header and no body.
+    static Reply redirect(int status, const QByteArray& location);
+    // The text encoded in charset (a QTextCodec name) and labelled "charset=<label>" (the
+    // charset itself when label is empty); nullopt when Qt has no such codec.
+    static std::optional<Reply> encoded(const QString& text, const QByteArray& charset,
+                                        const QByteArray& label = {},
+                                        const QByteArray& mimeType = "application/json");
+    // The reply's body gzip-compressed, with Content-Encoding: gzip.
+    static Reply gzip(Reply reply);
+    // The gzip of zeroBytes zero bytes (made without holding them), with Content-Encoding: gzip.
+    static Reply gzipBomb(qint64 zeroBytes,
+                          const QByteArray& contentType = "application/json; charset=utf-8");
+    // These bytes as the whole answer, then the connection closed.
+    static Reply raw(const QByteArray& bytes);
 };
 
 // What became of a request, reported to the served listener.
 struct Served {
+    // How the connection went on after the answer.
+    enum class Ending {
+        Kept,           // written by cpp-httplib, which keeps or closes the connection as usual
+        Closed,         // the server wrote what it meant to and closed the connection (FIN)
+        Reset,          // the server reset the connection (RST)
+        ClosedByClient, // the client closed it first, while the server still wrote or stalled
+        Stopped,        // the server stopped first
+    };
+
     bool dropped = false; // no answer was written (drop, or the server stopped meanwhile)
-    int status = 0;       // 0 when dropped
-    QByteArray body;
+    int status = 0;       // 0 when dropped; for a raw answer, the code of its status line
+    QByteArray body;      // the body as meant (compressed or encoded); a raw answer whole
     QByteArray contentType;
+    Ending ending = Ending::Kept;
+    QString wire;          // how a reply the server wrote itself went: "drip 4 B every 20 ms"...
+    qint64 wireBytes = -1; // bytes the server wrote itself, headers included; -1 for cpp-httplib
 };
 
 // The last selection push received, whatever note it named.
@@ -69,8 +143,9 @@ public:
     // Binds host:port and serves on its own threads. False when it cannot bind or already runs.
     bool start(const QString& host = QStringLiteral("127.0.0.1"), quint16 port = 8080);
     // Closes the listener and every connection; hanging and delayed requests end without an
-    // answer. Returns once every server thread has finished, so it must not be called from
-    // one (an override or a listener).
+    // answer, answers being written (dripped, stalled, endless) end where they are. Returns once
+    // every server thread has finished, so it must not be called from one (an override or a
+    // listener).
     void stop();
     bool isRunning() const;
     QString host() const;
@@ -100,7 +175,13 @@ public:
     // on server threads, without any of the server's locks held.
     using Override = std::function<std::optional<Reply>(const Request&)>;
     void setOverride(const QString& path, Override override);
-    void clearOverrides();
+    // Decides the reply for every path that has no override of its own.
+    void setDefaultOverride(Override override);
+    void clearOverride(const QString& path);
+    void clearOverrides(); // the default one too
+    // The phone's own answer to the request, as without overrides; a push is applied. Overrides
+    // call it to misbehave with the answer the phone would give.
+    Reply phoneReply(const Request& request);
     // An extra delay in ms for every request, applied before it is handled.
     void setDelay(std::function<int(const Request&)> delayMsForRequest);
     // While on, every request hangs (a phone that stopped answering but keeps the
@@ -109,6 +190,8 @@ public:
     // Lets every request that hangs at this moment go on and be answered.
     void releaseHanging();
     int hangingCount() const;
+    // Connections on which a stalled answer is silent at this moment.
+    int stalledCount() const;
 
     // The record of requests, in arrival order.
     QList<Request> requests() const;

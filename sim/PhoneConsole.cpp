@@ -1,5 +1,7 @@
 #include "PhoneConsole.h"
 
+#include "sim/Misbehaviour.h"
+
 #include <QFile>
 #include <QSaveFile>
 #include <QStringList>
@@ -73,10 +75,72 @@ bool PhoneConsole::execute(const QString& line) {
         if (open(m_lastId, m_lastMarkdown)) {
             m_print(statusText());
         }
+    } else if (command == QLatin1String("misbehave")) {
+        misbehave(line);
+    } else if (command == QLatin1String("behave") && words.size() <= 2) {
+        behave(words);
     } else {
         m_print(QStringLiteral("unknown command \"%1\"; type help").arg(line.trimmed()));
     }
     return true;
+}
+
+void PhoneConsole::misbehave(const QString& line) {
+    // "misbehave <path|all> <mode> [args...]": the mode gets the rest of the line as typed,
+    // so that a raw answer keeps its spaces.
+    const QString rest = line.trimmed().mid(int(qstrlen("misbehave"))).trimmed();
+    const int space = rest.indexOf(QLatin1Char(' '));
+    const QString target = space < 0 ? rest : rest.left(space);
+    const QString path = target == QLatin1String("all") ? target : Misbehaviour::pathNamed(target);
+    if (path.isEmpty() || space < 0) {
+        m_print(QStringLiteral("misbehave <path|all> <mode> [args...]; the path is one such as "
+                               "/desktop/getNote/ or heartbeat, note, content, selection, save, "
+                               "background, font; modes:\n") +
+                Misbehaviour::modesHelp());
+        return;
+    }
+    QString error;
+    const std::optional<Misbehaviour> misbehaviour = Misbehaviour::parse(rest.mid(space), &error);
+    if (!misbehaviour) {
+        m_print(error);
+        return;
+    }
+    NoteServer& server = m_server;
+    NoteServer::Override override = [&server, how = *misbehaviour](const Request& request) {
+        return std::optional<Reply>(how.apply(server.phoneReply(request)));
+    };
+    if (path == QLatin1String("all")) {
+        m_server.setDefaultOverride(std::move(override));
+    } else {
+        m_server.setOverride(path, std::move(override));
+    }
+    m_misbehaviours.insert(path, misbehaviour->text());
+    m_print(QStringLiteral("%1 now misbehaves: %2")
+                .arg(path == QLatin1String("all") ? QStringLiteral("every path") : path,
+                     misbehaviour->text()));
+}
+
+void PhoneConsole::behave(const QStringList& words) {
+    if (words.size() == 1) {
+        m_server.clearOverrides();
+        m_misbehaviours.clear();
+        m_print(QStringLiteral("every path answers normally again"));
+        return;
+    }
+    const QString path =
+        words[1] == QLatin1String("all") ? words[1] : Misbehaviour::pathNamed(words[1]);
+    if (path == QLatin1String("all")) {
+        m_server.setDefaultOverride(nullptr);
+    } else if (!path.isEmpty()) {
+        m_server.clearOverride(path);
+    }
+    if (path.isEmpty() || !m_misbehaviours.remove(path)) {
+        m_print(QStringLiteral("%1 was not misbehaving").arg(words[1]));
+        return;
+    }
+    m_print(path == QLatin1String("all")
+                ? QStringLiteral("the paths without a misbehaviour of their own answer normally")
+                : QStringLiteral("%1 answers normally again").arg(path));
 }
 
 QJsonValue PhoneConsole::parseId(const QString& text) {
@@ -89,12 +153,20 @@ QJsonValue PhoneConsole::parseId(const QString& text) {
 }
 
 QString PhoneConsole::helpText() {
-    return QStringLiteral("commands:\n"
-                          "  open <id> [markdown]  open the note <id> (a number, or else a text),"
-                          " reading its content from the note file\n"
-                          "  close                 close the note: the phone reports no note\n"
-                          "  reopen                open the last note again, re-reading the file\n"
-                          "  status                show the phone's state\n"
+    return QStringLiteral(
+               "commands:\n"
+               "  open <id> [markdown]  open the note <id> (a number, or else a text),"
+               " reading its content from the note file\n"
+               "  close                 close the note: the phone reports no note\n"
+               "  reopen                open the last note again, re-reading the file\n"
+               "  status                show the phone's state\n"
+               "  misbehave <path|all> <mode> [args...]\n"
+               "                        answer that path (/desktop/getNote/, or heartbeat,"
+               " note, content, selection, save, background, font), or every path"
+               " without its own, in this mode:\n") +
+           Misbehaviour::modesHelp() +
+           QStringLiteral("\n"
+                          "  behave [path|all]     answer normally again: every path, or that one\n"
                           "  help                  show this help\n"
                           "  quit                  stop the simulator");
 }
@@ -123,6 +195,9 @@ QString PhoneConsole::statusText() const {
         text += QStringLiteral(", last selection %1-%2 (note %3)")
                     .arg(QString::number(selection.start), QString::number(selection.end),
                          selection.noteId);
+    }
+    for (auto it = m_misbehaviours.cbegin(); it != m_misbehaviours.cend(); ++it) {
+        text += QStringLiteral("; %1 misbehaves: %2").arg(it.key(), it.value());
     }
     return text;
 }

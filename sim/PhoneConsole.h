@@ -6,6 +6,7 @@
 #include "sim/NoteServer.h"
 
 #include <QJsonValue>
+#include <QMap>
 #include <QString>
 
 #include <atomic>
@@ -37,6 +38,8 @@ public:
 
 private:
     bool readNoteFile(QString* content);
+    void misbehave(const QString& line);
+    void behave(const QStringList& words);
 
     NoteServer& m_server;
     QString m_noteFile;
@@ -44,6 +47,7 @@ private:
     QJsonValue m_lastId{1};
     bool m_lastMarkdown = false;
     std::atomic<int> m_served{0};
+    QMap<QString, QString> m_misbehaviours; // path, or "all", to the mode as typed
 };
 
 } // namespace tavrin::sim

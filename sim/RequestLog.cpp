@@ -2,6 +2,9 @@
 
 #include <QDateTime>
 #include <QStringList>
+#include <QTextCodec>
+
+#include <algorithm>
 
 namespace tavrin::sim {
 namespace {
@@ -35,12 +38,44 @@ QString formSummary(const QMap<QString, QString>& form) {
     return parts.join(QLatin1Char(' '));
 }
 
+QString endingText(Served::Ending ending) {
+    switch (ending) {
+    case Served::Ending::Kept:
+        return {};
+    case Served::Ending::Closed:
+        return QStringLiteral("closed");
+    case Served::Ending::Reset:
+        return QStringLiteral("reset");
+    case Served::Ending::ClosedByClient:
+        return QStringLiteral("closed by the client");
+    case Served::Ending::Stopped:
+        return QStringLiteral("cut by the stop");
+    }
+    return {};
+}
+
 QString answerSummary(const Served& served) {
     if (served.body.isEmpty()) {
         return QStringLiteral("(empty)");
     }
-    if (served.contentType.contains("json") || served.contentType.startsWith("text/")) {
-        return abbreviated(QString::fromUtf8(served.body), kAnswerShown);
+    if (served.body.startsWith("\x1f\x8b")) {
+        return QStringLiteral("%1 bytes gzip").arg(served.body.size());
+    }
+    const QByteArray type = served.contentType.toLower();
+    if (type.contains("json") || type.startsWith("text/")) {
+        // In the charset it is labelled with, when Qt knows it.
+        const int charset = type.indexOf("charset=");
+        QTextCodec* codec =
+            charset < 0 ? nullptr
+                        : QTextCodec::codecForName(served.contentType.mid(charset + 8).trimmed());
+        return abbreviated(codec ? codec->toUnicode(served.body) : QString::fromUtf8(served.body),
+                           kAnswerShown);
+    }
+    if (served.contentType.isEmpty()) {
+        // A raw answer: its bytes as Latin-1.
+        return abbreviated(
+            QString::fromLatin1(served.body).replace(QLatin1Char('\r'), QLatin1String("\\r")),
+            kAnswerShown);
     }
     return QStringLiteral("%1 bytes %2")
         .arg(QString::number(served.body.size()), QString::fromLatin1(served.contentType));
@@ -67,6 +102,12 @@ QString requestLogLine(const Request& request, const Served& served) {
     }
     if (!served.dropped) {
         line += QStringLiteral(" -> ") + answerSummary(served);
+    }
+    if (!served.wire.isEmpty()) {
+        // Misbehaving answers: how they went, what went out and how the connection ended.
+        line += QStringLiteral(" [%1; %2 bytes written, %3]")
+                    .arg(served.wire, QString::number(std::max<qint64>(served.wireBytes, 0)),
+                         endingText(served.ending));
     }
     return line;
 }

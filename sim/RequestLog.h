@@ -9,7 +9,7 @@
 namespace tavrin::sim {
 
 // "HH:mm:ss.zzz METHOD PATH STATUS request-summary -> answer-summary"; STATUS is "drop" when
-// no answer was written.
+// no answer was written. A misbehaving answer adds "[how; N bytes written, how it ended]".
 QString requestLogLine(const Request& request, const Served& served);
 
 // The text cut to at most maxLength characters (an ellipsis marks the cut), line breaks

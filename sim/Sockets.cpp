@@ -68,15 +68,20 @@ Endpoint localEndpoint(int fd) {
     return endpointOf(address, length);
 }
 
-bool shutdownConnection(const Endpoint& local, const Endpoint& peer) {
-    bool found = false;
+int connectionDescriptor(const Endpoint& local, const Endpoint& peer) {
+    int found = -1;
     forEachDescriptor([&](int fd) {
-        if (!found && isStreamSocket(fd) && localEndpoint(fd) == local &&
+        if (found < 0 && isStreamSocket(fd) && localEndpoint(fd) == local &&
             peerEndpoint(fd) == peer) {
-            found = ::shutdown(fd, SHUT_RDWR) == 0;
+            found = fd;
         }
     });
     return found;
+}
+
+bool shutdownConnection(const Endpoint& local, const Endpoint& peer) {
+    const int fd = connectionDescriptor(local, peer);
+    return fd >= 0 && ::shutdown(fd, SHUT_RDWR) == 0;
 }
 
 int shutdownAcceptedConnections(const Endpoint& local) {

@@ -1,7 +1,8 @@
 #pragma once
 
 // Socket chores that cpp-httplib does not offer: finding the socket of a connection that a
-// handler is serving, to end it without an answer, and ending every connection of a listener.
+// handler is serving, to end it without an answer or take it over, and ending every connection
+// of a listener.
 
 #include <QString>
 
@@ -15,6 +16,10 @@ struct Endpoint {
 
 // The local address of a bound socket; port -1 when the socket has none.
 Endpoint localEndpoint(int fd);
+
+// The descriptor of the TCP socket of this process whose local and peer ends are these; -1 when
+// there is none. Nothing is changed: the owner still has it.
+int connectionDescriptor(const Endpoint& local, const Endpoint& peer);
 
 // Shuts down (both directions) the TCP socket of this process whose local and peer ends are
 // these. The owner still closes it. False when no such socket was found.

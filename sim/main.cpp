@@ -111,14 +111,17 @@ void readCommands(QCoreApplication& app, PhoneConsole& console) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tavrin-phone-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVRIN_VERSION));
     std::signal(SIGPIPE, SIG_IGN);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Simulates a phone whose note app serves one note on port 8080.\n"
                        "The note is read from NOTE_FILE and written back at every edit.\n"
-                       "Type help on the console for its commands."));
+                       "Type help on the console for its commands; misbehave makes it answer\n"
+                       "slowly, cut off, malformed, huge or hostile."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption addressOption(QStringLiteral("address"),
                                            QStringLiteral("Address to listen on."),
                                            QStringLiteral("ip"), QStringLiteral("127.0.0.1"));

@@ -24,12 +24,18 @@ void ConnectionMonitor::setTimings(const link::Timings& timings) {
     m_countDown->setInterval(timings.heartbeatIntervalMs);
 }
 
-void ConnectionMonitor::setState(State state) {
-    if (m_state == state)
+void ConnectionMonitor::setState(State state, link::Refusal refusal) {
+    if (m_state == state && m_refusal == refusal)
         return;
     qCDebug(lcLink) << "state" << m_state << "->" << state;
     m_state = state;
+    m_refusal = refusal;
     emit stateChanged();
+}
+
+bool ConnectionMonitor::isResuming() const {
+    return m_state == State::Loading && m_heldNote && m_attrs &&
+           sameNoteId(*m_heldNote, m_attrs->noteId());
 }
 
 bool ConnectionMonitor::addressChanged() {
@@ -78,6 +84,7 @@ void ConnectionMonitor::onHeartbeatAnswer(const transport::Answer& reply) {
 
     if (m_attrs->noteIdIsZero()) {
         emit leavingNote(heldId);
+        m_heldNote.reset();
         emit hintRequested(link::noNoteHint());
         m_attrs->setLoadOk(false);
         setState(State::NoNote);
@@ -85,7 +92,9 @@ void ConnectionMonitor::onHeartbeatAnswer(const transport::Answer& reply) {
     }
     if (noteChanged) {
         emit leavingNote(heldId);
-        emit noteSwitched();
+        if (m_heldNote && !sameNoteId(*m_heldNote, answer->noteId))
+            m_heldNote.reset();
+        emit noteSwitched(m_heldNote.has_value());
         setState(State::Loading);
         reloadBackground();
         loadNote();
@@ -100,6 +109,11 @@ void ConnectionMonitor::onHeartbeatFailed() {
     emit leavingNote(m_attrs->noteId());
     m_attrs->setNoteId(QJsonValue(0));
     m_attrs->setLoadOk(false);
+    // A loaded note stays in the editor, and stays editable, until its phone is back.
+    if (m_heldNote) {
+        setState(State::Offline);
+        return;
+    }
     setState(State::Unreachable);
     emit hintRequested(link::unreachableHint());
 }
@@ -127,6 +141,11 @@ void ConnectionMonitor::onLoadAnswer(const transport::Answer& reply) {
         return;
     if (!reply.isOk()) {
         emit leavingNote(m_attrs->noteId());
+        if (isResuming()) {
+            m_attrs->setLoadOk(false);
+            setState(State::Offline);
+            return;
+        }
         setState(State::Unreachable);
         m_attrs->setLoadOk(false);
         emit hintRequested(link::unreachableHint());
@@ -139,10 +158,14 @@ void ConnectionMonitor::onLoadAnswer(const transport::Answer& reply) {
         // No note given, or an answer that breaks the protocol: nothing of it
         // may become the note, so nothing is pushed until the next change of note.
         emit leavingNote(m_attrs->noteId());
+        m_heldNote.reset();
         m_attrs->setLoadOk(false);
-        setState(State::Refused);
+        setState(State::Refused, answer->kind == protocol::NoteLoadAnswer::Kind::NoNote
+                                     ? link::Refusal::NoNoteGiven
+                                     : link::Refusal::BrokenNote);
         return;
     }
+    m_heldNote = answer->noteId;
     m_attrs->setLoadOk(true);
     setState(State::Loaded);
     m_attrs->setNoteId(answer->noteId);

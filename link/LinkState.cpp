@@ -3,6 +3,8 @@
 #include "link/protocol/Protocol.h"
 #include "state/Attrs.h"
 
+#include <QCoreApplication>
+
 Q_LOGGING_CATEGORY(lcLink, "tavrin.link", QtInfoMsg)
 
 namespace tavrin::link {
@@ -17,6 +19,7 @@ bool showsConnectionScreen(State state) {
     case State::NoNote:
     case State::Loading:
     case State::Loaded:
+    case State::Offline:
         break;
     }
     return false;
@@ -37,6 +40,26 @@ QString noNoteHint() {
 
 bool isHintText(const QString& text) {
     return text == unreachableHint() || text == noNoteHint();
+}
+
+QString reasonText(State state, Refusal refusal) {
+    switch (state) {
+    case State::Connecting:
+        return QCoreApplication::translate("Link", "正在连接手机…");
+    case State::Unreachable:
+        return QCoreApplication::translate("Link", "连接不上手机：请确认手机和电脑在同一网络，并已启动便签的服务");
+    case State::Refused:
+        return refusal == Refusal::NoNoteGiven
+                   ? QCoreApplication::translate("Link", "手机上没有打开纯文本便签")
+                   : QCoreApplication::translate("Link", "手机发来的便签无法使用");
+    case State::NoAddress:
+    case State::NoNote:
+    case State::Loading:
+    case State::Loaded:
+    case State::Offline:
+        break;
+    }
+    return {};
 }
 
 } // namespace tavrin::link

@@ -5,6 +5,8 @@ import QtQuick.Controls 2.15
 Dialog {
     property alias text: msgLabel.text
 
+    // Open, the dialog holds the keyboard: no key reaches the note behind it.
+    focus: true
     width: 280
     x: parent.width / 2 - width / 2
     y: parent.height / 2 - height / 2
@@ -16,5 +18,7 @@ Dialog {
         font.pixelSize: 16
         lineHeight: 1.5
         wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+        focus: true
+        Keys.onPressed: event.accepted = event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab
     }
 }

@@ -12,6 +12,9 @@ Dialog {
     // then on the title shows the number chosen last.
     signal chosen(int chosenValue)
 
+    // Open, the dialog holds the keyboard: the slider takes the arrow keys and
+    // no key reaches the note behind it.
+    focus: true
     x: parent.width / 2 - width / 2
     y: parent.height / 2 - height / 2
     title: caption + shownValue
@@ -21,7 +24,9 @@ Dialog {
         from: 0
         to: 40
         stepSize: 0
+        focus: true
         value: shownValue
+        Keys.onPressed: event.accepted = event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab
         onMoved: {
             const chosenValue = Math.ceil(value)
             title = caption + chosenValue

@@ -1,5 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
+import QtQuick.Window 2.15
 
 // The one message facility: a title and a wrapping text.
 Dialog {
@@ -8,6 +9,11 @@ Dialog {
     // Open, the dialog holds the keyboard: no key reaches the note behind it.
     focus: true
     width: 280
+
+    // Closed, the keys go back where they were.
+    property Item focusBefore
+    onAboutToShow: focusBefore = parent.Window.activeFocusItem
+    onClosed: if (focusBefore) focusBefore.forceActiveFocus()
     x: parent.width / 2 - width / 2
     y: parent.height / 2 - height / 2
 

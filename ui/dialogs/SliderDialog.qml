@@ -1,5 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
+import QtQuick.Window 2.15
 
 // A popup with one slider from 0 to 40; its title is the caption followed by
 // the whole number chosen.
@@ -18,6 +19,11 @@ Dialog {
     x: parent.width / 2 - width / 2
     y: parent.height / 2 - height / 2
     title: caption + shownValue
+
+    // Closed, the keys go back where they were.
+    property Item focusBefore
+    onAboutToShow: focusBefore = parent.Window.activeFocusItem
+    onClosed: if (focusBefore) focusBefore.forceActiveFocus()
 
     Slider {
         objectName: sliderObjectName

@@ -164,6 +164,15 @@ Item {
         flickView.contentY = flickView.contentHeight - flickView.height
     }
 
+    // The link's texts (a note, a merge, a hint): the cursor stays where it
+    // was, at the end when it was there, so that typing goes on in place.
+    function replaceTextKeepingCursor(newText) {
+        const atEnd = textEdit.cursorPosition === textEdit.length
+        const position = textEdit.cursorPosition
+        textEdit.text = newText
+        textEdit.cursorPosition = atEnd ? textEdit.length : Math.min(position, textEdit.length)
+    }
+
     // Reformatting: assign the whole text (recorded and pushed like typing),
     // put the cursor back at the old selection start, then the scroll position.
     // The cursor is placed through cursorPosition: TextEdit.select() raises a

@@ -44,7 +44,7 @@ Window {
         objectName: "link"
         attrs: attrs
         onConnectionScreenChanged: window.showIpInputView(connectionScreen)
-        onAssignEditorText: editorPage.editor.text = text
+        onAssignEditorText: editorPage.replaceTextKeepingCursor(text)
         onAutomaticUpdateCheckRequested: updater.checkUpdate(false)
     }
 

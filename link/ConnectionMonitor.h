@@ -77,6 +77,12 @@ private:
     void onHeartbeatFailed();
     void onLoadAnswer(const transport::Answer& answer);
     void setCharCountText(const QVariant& text);
+    void refuseLoad(link::Refusal refusal);
+    void loadFailed();
+    // The note named by a heartbeat is not in the editor (a failed or refused
+    // load, or a drop while reloading): load it again, after a wait that
+    // doubles, counted in heartbeats.
+    void retryLoadIfDue();
 
     QPointer<Attrs> m_attrs;
     transport::Transport* m_transport;
@@ -85,6 +91,8 @@ private:
     link::State m_state = link::State::NoAddress;
     link::Refusal m_refusal = link::Refusal::None;
     std::optional<QJsonValue> m_heldNote;
+    int m_loadRetryBeats = 0;
+    int m_beatsUntilLoadRetry = 0;
     int m_outstandingHeartbeats = 0;
     QVariant m_charCountText;
     QUrl m_backgroundSource;

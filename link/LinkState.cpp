@@ -49,9 +49,16 @@ QString reasonText(State state, Refusal refusal) {
     case State::Unreachable:
         return QCoreApplication::translate("Link", "连接不上手机：请确认手机和电脑在同一网络，并已启动便签的服务");
     case State::Refused:
-        return refusal == Refusal::NoNoteGiven
-                   ? QCoreApplication::translate("Link", "手机上没有打开纯文本便签")
-                   : QCoreApplication::translate("Link", "手机发来的便签无法使用");
+        switch (refusal) {
+        case Refusal::NoNoteGiven:
+            return QCoreApplication::translate("Link", "手机上没有打开纯文本便签");
+        case Refusal::Unsendable:
+            return QCoreApplication::translate("Link", "这篇便签含有无法原样发回手机的字符，不能在这里编辑");
+        case Refusal::None:
+        case Refusal::BrokenNote:
+            break;
+        }
+        return QCoreApplication::translate("Link", "手机发来的便签无法使用");
     case State::NoAddress:
     case State::NoNote:
     case State::Loading:

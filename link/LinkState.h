@@ -52,6 +52,7 @@ enum class Refusal {
     None,
     NoNoteGiven, // the phone answered the load with no note
     BrokenNote,  // the load answer is not a note the link can use
+    Unsendable,  // the note or its id cannot be sent back exactly (half a surrogate pair)
 };
 
 // `path` on the note server at the address the record holds; empty without one.

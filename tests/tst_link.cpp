@@ -184,12 +184,22 @@ private slots:
         QTest::newRow("note closed, reopened") << open5 + "hb:0>NoNote hb:5>Loading load:5>Loaded";
         QTest::newRow("another note") << open5 + "hb:6>Loading load:6>Loaded";
         QTest::newRow("text ids") << "addr>Connecting hb:s:n-1>Loading load:s:n-1>Loaded hb:s:n-1>Loaded";
-        QTest::newRow("phone gives no note") << "addr>Connecting hb:5>Loading load:none>Refused hb:5>Refused";
+        QTest::newRow("phone gives no note, then does") << "addr>Connecting hb:5>Loading load:none>Refused hb:5>Loading load:5>Loaded";
         QTest::newRow("phone gives a broken note") << "addr>Connecting hb:5>Loading load:bad>Refused";
         QTest::newRow("load fails") << "addr>Connecting hb:5>Loading load:500x>Unreachable";
         QTest::newRow("not JSON heartbeat changes nothing") << open5 + "hb:junk>Loaded";
         QTest::newRow("not JSON before any note") << "addr>Connecting hb:junk>Connecting";
-        QTest::newRow("not JSON load answer") << "addr>Connecting hb:5>Loading load:junk>Loading";
+        QTest::newRow("not JSON load answer") << "addr>Connecting hb:5>Loading load:junk>Refused hb:5>Loading";
+        // A load that fails is asked again after 1, 2, 4 … heartbeats.
+        QTest::newRow("failed loads back off")
+            << "addr>Connecting hb:5>Loading load:500x>Unreachable hb:5>Loading load:500x>Unreachable "
+               "hb:5>Unreachable hb:5>Loading load:junk>Refused hb:5>Refused hb:5>Refused hb:5>Refused "
+               "hb:5>Loading load:5>Loaded";
+        // Another note whose load is unusable: the old note's text is not kept for it.
+        QTest::newRow("another note, broken") << open5 + "hb:6>Loading load:junk>Refused hb:6>Loading load:6>Loaded";
+        QTest::newRow("drop, return fails, retried") << open5 + "hb:fail>Offline hb:5>Loading load:500x>Offline hb:5>Offline load:5>Loaded";
+        QTest::newRow("half a surrogate pair in the note") << "addr>Connecting hb:5>Loading load:lone>Refused";
+        QTest::newRow("half a surrogate pair in the id") << "addr>Connecting hb:s:y>Loading load:loneid>Refused";
         QTest::newRow("a heartbeat without id is a change")
             << open5 + "hb:{}>Loading load:5>Loaded";
     }
@@ -208,7 +218,7 @@ private slots:
             const QString action = step.section(QLatin1Char('>'), 0, 0);
             const State expected = stateNamed(step.section(QLatin1Char('>'), 1));
             const QString kind = action.section(QLatin1Char(':'), 0, 0);
-            const QString arg = action.section(QLatin1Char(':'), 1);
+            const QString arg = action.section(QLatin1Char(':'), 1, -1);
             const QJsonValue id = arg.startsWith(QLatin1String("s:")) ? QJsonValue(arg.mid(2))
                                                                        : QJsonValue(arg.toInt());
             if (kind == QLatin1String("addr")) {
@@ -234,6 +244,10 @@ private slots:
                     QVERIFY(rig.phone.answerJson(paths::getNote, "{oops"));
                 else if (arg.endsWith(QLatin1Char('x')))
                     QVERIFY(rig.phone.answerJson(paths::getNote, "{}", arg.chopped(1).toInt()));
+                else if (arg == QLatin1String("lone"))
+                    QVERIFY(rig.load(QJsonValue(5), QStringLiteral("a") + QChar(0xD800)));
+                else if (arg == QLatin1String("loneid"))
+                    QVERIFY(rig.load(QJsonValue(QStringLiteral("y") + QChar(0xDC00)), QStringLiteral("a")));
                 else
                     QVERIFY(rig.load(id, QStringLiteral("text of ") + arg));
             } else {

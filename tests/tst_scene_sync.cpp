@@ -31,6 +31,9 @@ using tavrin::sim::Request;
 namespace {
 
 constexpr int kWait = 10000;
+// TextEdit.WrapMode values (QQuickTextEdit is not public API).
+constexpr int QQuickTextEdit_WrapAnywhere = 3;
+constexpr int QQuickTextEdit_Wrap = 4;
 const QString kContentPath = QStringLiteral("/desktop/modifyNoteContent/");
 const QString kSavePath = QStringLiteral("/desktop/saveNow/");
 
@@ -301,6 +304,30 @@ private slots:
         QCOMPARE(text(again), QStringLiteral("kept through a crash"));
         QTRY_COMPARE_WITH_TIMEOUT(phone.content(), QStringLiteral("kept through a crash"), kWait);
         QTRY_VERIFY_WITH_TIMEOUT(journalFiles(dir.path()).isEmpty(), kWait);
+    }
+
+    // A note that is one endless word would take seconds to lay out word by
+    // word: such a note wraps anywhere; every other note at word boundaries.
+    void endlessWordsWrapAnywhere_data() {
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<bool>("anywhere");
+        QTest::newRow("words") << QStringLiteral("some words\nand lines ").repeated(2000) << false;
+        QTest::newRow("ideographs without spaces") << QStringLiteral("便签的一行").repeated(2000) << false;
+        QTest::newRow("a long word") << QString(1999, QLatin1Char('a')) + QStringLiteral(" b") << false;
+        QTest::newRow("one endless word") << QString(300000, QLatin1Char('a')) << true;
+        QTest::newRow("endless word after words")
+            << QStringLiteral("intro ") + QString(5000, QLatin1Char('x')) << true;
+    }
+
+    void endlessWordsWrapAnywhere() {
+        QFETCH(QString, note);
+        QFETCH(bool, anywhere);
+        QTemporaryDir dir;
+        SceneFixture scene(dir.path());
+        QVERIFY(scene.openNote(QJsonValue(10), note));
+        QCOMPARE(text(scene), note);
+        QCOMPARE(scene.textEdit()->property("wrapMode").toInt(),
+                 anywhere ? int(QQuickTextEdit_WrapAnywhere) : int(QQuickTextEdit_Wrap));
     }
 
     // ---- Keyboard and mouse ----------------------------------------------

@@ -1,5 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
+import Tavrin 1.0
 
 // The editor screen: the note in a scrolling, wrapping plain-text editor
 // drawn with the chosen appearance.
@@ -169,6 +170,7 @@ Item {
     function replaceTextKeepingCursor(newText) {
         const atEnd = textEdit.cursorPosition === textEdit.length
         const position = textEdit.cursorPosition
+        textEdit.wrapMode = TextTools.needsWrapAnywhere(newText) ? TextEdit.WrapAnywhere : TextEdit.Wrap
         textEdit.text = newText
         textEdit.cursorPosition = atEnd ? textEdit.length : Math.min(position, textEdit.length)
     }

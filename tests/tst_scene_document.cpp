@@ -241,6 +241,55 @@ private slots:
         QCOMPARE(hex(noteDocument(scene)->text()), hex(note));
     }
 
+    // With nothing changing, heartbeats draw nothing (the editor without
+    // focus has no cursor blinking).
+    void idleHeartbeatsDrawNothing() {
+        QTemporaryDir dir;
+        SceneFixture scene(dir.path());
+        QVERIFY(scene.isLoaded());
+        QVERIFY(scene.activate());
+        QString note;
+        for (int line = 0; line < 2000; ++line)
+            note += QStringLiteral("第%1行 some ASCII text on the line\n").arg(line);
+        QVERIFY(scene.openNote(5, note));
+        QVERIFY(pushesSettled(scene));
+        // A phone that also counts the note's characters, the same count each time.
+        const QByteArray heartbeat = QByteArrayLiteral("{\"editingNoteId\":5,\"editingCharCount\":") +
+                                     QByteArray::number(note.size()) + '}';
+        scene.phone()->setResponder([=](const FakeTransport::Sent& sent) {
+            if (sent.path() == paths::heartBeat)
+                return FakeTransport::json(heartbeat);
+            return FakeTransport::json("{\"code\":1}");
+        });
+        // Another window has the focus.
+        QWindow other;
+        other.show();
+        other.requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QVERIFY(!scene.textEdit()->property("activeFocus").toBool());
+        int frames = 0;
+        connect(scene.window(), &QQuickWindow::frameSwapped, this, [&] { ++frames; });
+        // Let what the load and the focus change draw settle: two quiet heartbeats.
+        const auto heartbeatsAnswered = [&](int count) {
+            const int from = scene.phone()->sentCount(paths::heartBeat);
+            return QTest::qWaitFor([&] {
+                return scene.phone()->sentCount(paths::heartBeat) >= from + count &&
+                       scene.phone()->pendingCount() == 0;
+            }, kWait);
+        };
+        QVERIFY(heartbeatsAnswered(2));
+        const int settled = frames;
+        QVERIFY(heartbeatsAnswered(4));
+        // The frame a heartbeat would cause comes right after it: one more answered makes sure.
+        QVERIFY(heartbeatsAnswered(1));
+        qInfo("%d frames before, %d over five idle heartbeats", settled, frames - settled);
+        QCOMPARE(frames - settled, 0);
+        // The count sees a change that shows.
+        QMetaObject::invokeMethod(scene.find(QStringLiteral("editorPage")), "replaceTextKeepingCursor",
+                                  Q_ARG(QVariant, QVariant(note + QStringLiteral("more"))));
+        QTRY_VERIFY_WITH_TIMEOUT(frames > settled, kWait);
+    }
+
     void randomEditsKeepTheNoteExact() {
         bool seedGiven = false;
         const quint32 given = qEnvironmentVariable("TAVRIN_TEST_SEED").toUInt(&seedGiven);

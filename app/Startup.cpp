@@ -2,6 +2,7 @@
 
 #include "app/AddressValidator.h"
 #include "app/Logging.h"
+#include "app/NoteDocument.h"
 #include "app/Shortcuts.h"
 #include "app/TextTools.h"
 #include "link/PhoneLink.h"
@@ -35,6 +36,7 @@ void registerQmlTypes() {
     qmlRegisterUncreatableType<History>(uri, 1, 0, "History",
                                         QStringLiteral("The history belongs to attrs"));
     qmlRegisterType<AddressValidator>(uri, 1, 0, "AddressValidator");
+    qmlRegisterType<NoteDocument>(uri, 1, 0, "NoteDocument");
     qmlRegisterUncreatableType<NoteSync>(uri, 1, 0, "NoteSync",
                                          QStringLiteral("The note sync belongs to the link"));
     qmlRegisterUncreatableMetaObject(link::staticMetaObject, uri, 1, 0, "LinkState",

@@ -39,9 +39,9 @@ bool NoteSync::loaded() const {
     return m_attrs && !m_attrs->noteIdIsZero() && m_attrs->isLoadOk();
 }
 
-bool NoteSync::takeEditorText(const QString& text) {
+bool NoteSync::takeEditorText(const QString& text, Changed changed) {
     // Every real change differs from the text before it (the editor starts empty).
-    if (text == m_editorText)
+    if (changed == Changed::Maybe && text == m_editorText)
         return false;
     m_editorText = text;
     if (m_kept && !link::isHintText(text))

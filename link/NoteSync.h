@@ -58,9 +58,12 @@ public:
 
     PushQueue* pushQueue() const { return m_pushes; }
 
+    // Whether a notified text needs comparing with the one held.
+    enum class Changed { Maybe, Known };
     // The editor's whole text after a change notification; false when it is
     // the text already known (the editor notifies without a change when selecting).
-    bool takeEditorText(const QString& text);
+    // A text known to be a change skips the comparison, which costs the note's length.
+    bool takeEditorText(const QString& text, Changed changed = Changed::Maybe);
     // The editor text goes to the phone, if a note is loaded to take it.
     void pushContent();
     void pushSelection(int start, int end);

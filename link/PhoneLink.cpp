@@ -158,6 +158,14 @@ void PhoneLink::justUpdateContent(const QString& content) {
     m_sync->pushContent();
 }
 
+void PhoneLink::justUpdateContent(const QString& content, int position, int charsRemoved,
+                                  int charsAdded) {
+    if (!m_sync->takeEditorText(content, NoteSync::Changed::Known) || !m_attrs)
+        return;
+    m_attrs->history()->addToInStack(content, position, charsRemoved, charsAdded);
+    m_sync->pushContent();
+}
+
 void PhoneLink::postSelection(int start, int end) {
     m_sync->pushSelection(start, end);
 }

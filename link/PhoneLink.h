@@ -80,6 +80,9 @@ public:
 
     // The editor's whole text after each change of it: recorded, then pushed.
     Q_INVOKABLE void justUpdateContent(const QString& content);
+    // As above, for a change known to have happened: at `position`,
+    // `charsRemoved` units of the text before became `charsAdded` units of `content`.
+    void justUpdateContent(const QString& content, int position, int charsRemoved, int charsAdded);
     Q_INVOKABLE void postSelection(int start, int end);
     Q_INVOKABLE void postToSaveNow();
 

@@ -10,6 +10,9 @@ Item {
     // Where the editor's font comes from; empty for none.
     property url fontSource
     readonly property alias editor: textEdit
+    // The exact note next to the editor's document; its changes go to the link.
+    readonly property alias noteDocument: noteDocument
+    property alias noteLink: noteDocument.link
     readonly property alias flick: flickView
     // The editor takes typing only where it is sent or kept.
     property bool editable: true
@@ -23,9 +26,8 @@ Item {
     signal keepLocalRequested()
     signal keepPhoneRequested()
 
-    // Every change of the text and of the selection start, and redo past the
-    // editor's own redo.
-    signal textEdited(string text)
+    // Every change of the selection start (in note positions), and redo past
+    // the editor's own redo. Changes of the text go from noteDocument to the link.
     signal selectionStartMoved(int start, int end)
     signal redoPastEditor()
 
@@ -151,8 +153,14 @@ Item {
                 }
 
                 onCursorRectangleChanged: flickView.ensureVisible(cursorRectangle)
-                onSelectionStartChanged: selectionStartMoved(selectionStart, selectionEnd)
-                onTextChanged: textEdited(getText(0, length))
+                onSelectionStartChanged: selectionStartMoved(noteDocument.notePosition(selectionStart),
+                                                             noteDocument.notePosition(selectionEnd))
+            }
+
+            NoteDocument {
+                id: noteDocument
+                objectName: "noteDocument"
+                textDocument: textEdit.textDocument
             }
         }
     }
@@ -171,8 +179,17 @@ Item {
         const atEnd = textEdit.cursorPosition === textEdit.length
         const position = textEdit.cursorPosition
         textEdit.wrapMode = TextTools.needsWrapAnywhere(newText) ? TextEdit.WrapAnywhere : TextEdit.Wrap
-        textEdit.text = newText
+        noteDocument.setText(newText)
         textEdit.cursorPosition = atEnd ? textEdit.length : Math.min(position, textEdit.length)
+    }
+
+    // The note's exact text, and a note position for the editor's selection.
+    function noteText() {
+        return noteDocument.text
+    }
+
+    function notePosition(editorPosition) {
+        return noteDocument.notePosition(editorPosition)
     }
 
     // Reformatting: assign the whole text (recorded and pushed like typing),
@@ -182,7 +199,7 @@ Item {
     function replaceTextKeepingPlace(newText) {
         const start = textEdit.selectionStart
         const contentY = flickView.contentY
-        textEdit.text = newText
+        noteDocument.setText(newText)
         textEdit.cursorPosition = start
         flickView.contentY = contentY
     }

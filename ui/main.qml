@@ -60,7 +60,7 @@ Window {
 
     Connections {
         target: attrs.history
-        function onRestoreText(text) { editorPage.editor.text = text }
+        function onRestoreText(text) { editorPage.noteDocument.setText(text) }
     }
 
     // ---- Screens -----------------------------------------------------------
@@ -106,7 +106,7 @@ Window {
         conflictText: link.conflictText
         onKeepLocalRequested: link.restoreLocalText()
         onKeepPhoneRequested: link.dismissConflict()
-        onTextEdited: link.justUpdateContent(text)
+        noteLink: link
         onSelectionStartMoved: link.postSelection(start, end)
         onRedoPastEditor: postToRedo()
     }
@@ -264,7 +264,7 @@ Window {
     }
 
     function autoFormat() {
-        editorPage.replaceTextKeepingPlace(TextTools.autoFormat(editorPage.editor.text, attrs.isMarkdown))
+        editorPage.replaceTextKeepingPlace(TextTools.autoFormat(editorPage.noteText(), attrs.isMarkdown))
     }
 
     function removeIndent() {
@@ -272,8 +272,9 @@ Window {
         if (attrs.noteId === 0)
             return
         const editor = editorPage.editor
-        editorPage.replaceTextKeepingPlace(TextTools.removeIndent(editor.text, editor.selectionStart,
-                                                                  editor.selectionEnd))
+        editorPage.replaceTextKeepingPlace(TextTools.removeIndent(editorPage.noteText(),
+                                                                  editorPage.notePosition(editor.selectionStart),
+                                                                  editorPage.notePosition(editor.selectionEnd)))
     }
 
     function removeBlankLines() {
@@ -281,8 +282,9 @@ Window {
         if (attrs.noteId === 0)
             return
         const editor = editorPage.editor
-        editorPage.replaceTextKeepingPlace(TextTools.removeBlankLines(editor.text, editor.selectionStart,
-                                                                      editor.selectionEnd))
+        editorPage.replaceTextKeepingPlace(TextTools.removeBlankLines(editorPage.noteText(),
+                                                                      editorPage.notePosition(editor.selectionStart),
+                                                                      editorPage.notePosition(editor.selectionEnd)))
     }
 
     function jumpToWeb(url) {

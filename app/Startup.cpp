@@ -2,6 +2,8 @@
 
 #include "app/AddressValidator.h"
 #include "app/Logging.h"
+#include "app/SceneNetwork.h"
+#include "app/SettingsStore.h"
 #include "app/Shortcuts.h"
 #include "app/TextTools.h"
 #include "link/PhoneLink.h"
@@ -35,6 +37,7 @@ void registerQmlTypes() {
     qmlRegisterUncreatableType<History>(uri, 1, 0, "History",
                                         QStringLiteral("The history belongs to attrs"));
     qmlRegisterType<AddressValidator>(uri, 1, 0, "AddressValidator");
+    qmlRegisterType<SettingsStore>(uri, 1, 0, "SettingsStore");
     qmlRegisterUncreatableMetaObject(link::staticMetaObject, uri, 1, 0, "LinkState",
                                      QStringLiteral("The link's state is read, not made"));
     qmlRegisterSingletonType<TextTools>(
@@ -53,7 +56,10 @@ int runApplication(int& argc, char** argv, const QUrl& scene,
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/logo.png")));
 
     registerQmlTypes();
+    // Outlives the engine, whose loaders fetch through the managers it makes.
+    SceneNetworkFactory network;
     QQmlApplicationEngine engine;
+    engine.setNetworkAccessManagerFactory(&network);
     const QUrl url(scene);
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreated, &app,

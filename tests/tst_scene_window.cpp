@@ -136,11 +136,16 @@ private slots:
             QCOMPARE(scene.attrs()->ip(), QStringLiteral("127.0.1.10"));
             QVERIFY(scene.link()->countDown()->isActive());
 
-            // A text that merely contains an address is stored whole.
-            scene.typeText(QStringLiteral(" 127.0.1.12 "));
-            QCOMPARE(scene.settings()->property("input").toString(),
-                     QStringLiteral(" 127.0.1.12 "));
-            QCOMPARE(scene.attrs()->ip(), QStringLiteral(" 127.0.1.12 "));
+            // A text that merely contains an address is none: red, and nothing taken.
+            selectAllAndType(scene, QStringLiteral(" 127.0.1.12 "));
+            QCOMPARE(borderColour(scene), QStringLiteral("#ed3333"));
+            QCOMPARE(scene.settings()->property("input").toString(), QStringLiteral("127.0.1.10"));
+            QCOMPARE(scene.attrs()->ip(), QStringLiteral("127.0.1.10"));
+            // Typed on the way, 127.0.1.12 is taken; the port and path after it are not.
+            selectAllAndType(scene, QStringLiteral("127.0.1.12:8081/#"));
+            QCOMPARE(borderColour(scene), QStringLiteral("#ed3333"));
+            QCOMPARE(scene.settings()->property("input").toString(), QStringLiteral("127.0.1.12"));
+            QCOMPARE(scene.attrs()->ip(), QStringLiteral("127.0.1.12"));
             selectAllAndType(scene, QStringLiteral("127.0.1.13"));
             selectAllAndType(scene, QStringLiteral("x"));
         }

@@ -1,5 +1,6 @@
 #include "support/SceneFixture.h"
 
+#include "app/SceneNetwork.h"
 #include "app/Startup.h"
 #include "link/PhoneLink.h"
 #include "state/Attrs.h"
@@ -18,10 +19,12 @@ namespace {
 
 // Anything the scene fetches on its own (the logo, background pictures, fonts
 // from half-typed addresses) stays on loopback: other hosts are sent to a
-// closed loopback port instead.
-class LoopbackOnlyNetwork : public QNetworkAccessManager {
+// closed loopback port instead. Otherwise the program's own policy holds (no
+// redirects, deadlines, size limits).
+class LoopbackOnlyNetwork : public tavrin::transport::GuardedNetworkAccessManager {
 public:
-    using QNetworkAccessManager::QNetworkAccessManager;
+    explicit LoopbackOnlyNetwork(QObject* parent)
+        : GuardedNetworkAccessManager(&tavrin::sceneLimitsFor, parent) {}
 
 protected:
     QNetworkReply* createRequest(Operation op, const QNetworkRequest& request,
@@ -29,10 +32,10 @@ protected:
     {
         const QHostAddress host(request.url().host());
         if (request.url().scheme() == QLatin1String("qrc") || host.isLoopback())
-            return QNetworkAccessManager::createRequest(op, request, outgoingData);
+            return GuardedNetworkAccessManager::createRequest(op, request, outgoingData);
         QNetworkRequest redirected(request);
         redirected.setUrl(QUrl(QStringLiteral("http://127.0.0.1:9/blocked")));
-        return QNetworkAccessManager::createRequest(op, redirected, outgoingData);
+        return GuardedNetworkAccessManager::createRequest(op, redirected, outgoingData);
     }
 };
 

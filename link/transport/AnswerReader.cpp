@@ -1,6 +1,6 @@
 #include "link/transport/AnswerReader.h"
 
-#include "link/transport/Inflater.h"
+#include "link/transport/BodySink.h"
 
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -38,7 +38,8 @@ AnswerReader::AnswerReader(QNetworkReply* reply, const Limits& limits, qint64 up
     : QObject(reply)
     , m_reply(reply)
     , m_limits(limits)
-    , m_finished(std::move(finished)) {
+    , m_finished(std::move(finished))
+    , m_body(std::make_unique<BodySink>(limits.maxBytes)) {
     reply->setReadBufferSize(kReadAheadBytes);
     connect(reply, &QNetworkReply::metaDataChanged, this, &AnswerReader::onMetaData);
     connect(reply, &QNetworkReply::readyRead, this, &AnswerReader::onReadyRead);
@@ -71,12 +72,7 @@ void AnswerReader::onMetaData() {
         return;
     }
 
-    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (encoding == "gzip" || encoding == "x-gzip")
-        m_inflater = std::make_unique<Inflater>(Inflater::Format::Gzip);
-    else if (encoding == "deflate")
-        m_inflater = std::make_unique<Inflater>(Inflater::Format::Deflate);
-    else if (!encoding.isEmpty() && encoding != "identity") {
+    if (!m_body->setContentEncoding(m_reply->rawHeader("Content-Encoding"))) {
         fail(Failure::BadEncoding);
         return;
     }
@@ -87,7 +83,7 @@ void AnswerReader::onMetaData() {
         m_announcedLength = valid && length >= 0 ? length : -1;
     }
     // A plain body announced beyond the limit is refused before any of it comes.
-    if (!m_inflater && m_announcedLength > m_limits.maxBytes)
+    if (!m_body->isCompressed() && m_announcedLength > m_limits.maxBytes)
         fail(Failure::TooLarge);
 }
 
@@ -101,32 +97,9 @@ void AnswerReader::onReadyRead() {
 }
 
 void AnswerReader::take(const QByteArray& bytes) {
-    if (bytes.isEmpty())
-        return;
-    m_wireBytes += bytes.size();
-    if (!m_inflater) {
-        if (m_body.size() + bytes.size() > m_limits.maxBytes) {
-            fail(Failure::TooLarge);
-            return;
-        }
-        m_body.append(bytes);
-        return;
-    }
-    // Compressed data barely grows: more than this is no honest answer within the limit.
-    if (m_wireBytes > m_limits.maxBytes + m_limits.maxBytes / 16 + 64 * 1024) {
-        fail(Failure::TooLarge);
-        return;
-    }
-    switch (m_inflater->feed(bytes, m_body, m_limits.maxBytes)) {
-    case Inflater::Result::Ok:
-        break;
-    case Inflater::Result::TooLarge:
-        fail(Failure::TooLarge);
-        break;
-    case Inflater::Result::Corrupt:
-        fail(Failure::BadEncoding);
-        break;
-    }
+    const Failure failure = m_body->take(bytes);
+    if (failure != Failure::None)
+        fail(failure);
 }
 
 void AnswerReader::onFinished() {
@@ -152,15 +125,18 @@ void AnswerReader::onFinished() {
         return;
     }
     // Qt ends a body cut short by a close without an error: count it ourselves.
-    if ((m_announcedLength >= 0 && m_wireBytes != m_announcedLength) ||
-        (m_inflater && !m_inflater->isComplete())) {
+    if (m_announcedLength >= 0 && m_body->wireBytes() != m_announcedLength) {
         fail(Failure::Truncated);
+        return;
+    }
+    if (const Failure failure = m_body->finish(); failure != Failure::None) {
+        fail(failure);
         return;
     }
 
     Answer answer;
     answer.status = m_status;
-    answer.body = std::move(m_body);
+    answer.body = m_body->takeBody();
     answer.contentType = m_reply->rawHeader("Content-Type");
     deliver(answer);
 }
@@ -173,13 +149,12 @@ void AnswerReader::fail(Failure failure) {
     answer.failure = failure;
     if (m_reply)
         answer.contentType = m_reply->rawHeader("Content-Type");
-    m_body.clear();
     deliver(answer);
 }
 
 void AnswerReader::deliver(const Answer& answer) {
     m_done = true;
-    m_inflater.reset();
+    m_body.reset();
     if (m_deadline)
         m_deadline->stop();
     Finished finished = std::move(m_finished);

@@ -2,6 +2,9 @@
 
 // Reads one QNetworkReply to its end under a deadline and a size limit, and
 // tells once what came of it: the whole answer, or the reason it is none.
+//
+// Qt ends a chunked body that a close or a reset cuts short as if it were
+// whole; where that matters, HttpTransport reads plain HTTP itself.
 
 #include "link/transport/Transport.h"
 
@@ -16,7 +19,7 @@ class QTimer;
 
 namespace tavrin::transport {
 
-class Inflater;
+class BodySink;
 
 // Sets what every request of ours carries: no redirects followed, and the
 // compressed encodings we inflate ourselves (naming them turns off Qt's own
@@ -51,13 +54,11 @@ private:
     Limits m_limits;
     Finished m_finished;
     QTimer* m_deadline = nullptr;
-    std::unique_ptr<Inflater> m_inflater;
+    std::unique_ptr<BodySink> m_body;
     bool m_headSeen = false;
     bool m_done = false;
     int m_status = 0;
     qint64 m_announcedLength = -1; // Content-Length, of the bytes as sent
-    qint64 m_wireBytes = 0;        // body bytes received as sent (compressed, if so)
-    QByteArray m_body;             // inflated, when compressed
 };
 
 } // namespace tavrin::transport

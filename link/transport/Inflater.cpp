@@ -82,10 +82,9 @@ Inflater::Result Inflater::inflateSome(const char* data, qint64 size, QByteArray
     char piece[kOutputPiece];
     while (left > 0) {
         if (m_complete) {
-            // A further gzip member goes on the same body; anything else after the end is not.
-            if (m_format != Format::Gzip || left < 2 || next[0] != 0x1f || next[1] != 0x8b)
-                return Result::Corrupt;
-            if (inflateReset(&z) != Z_OK)
+            // A further gzip member goes on the same body (zlib checks its header);
+            // nothing may follow the end of a deflate stream.
+            if (m_format != Format::Gzip || inflateReset(&z) != Z_OK)
                 return Result::Corrupt;
             m_complete = false;
         }

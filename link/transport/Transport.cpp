@@ -1,6 +1,7 @@
 #include "link/transport/Transport.h"
 
 #include "link/transport/AnswerReader.h"
+#include "link/transport/HttpExchange.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -18,15 +19,15 @@ QNetworkRequest requestFor(const QUrl& url) {
     return request;
 }
 
+bool isPlainHttp(const QUrl& url) {
+    return url.scheme() == QLatin1String("http") || !url.isValid();
+}
+
+const HttpExchange::Headers kFormHeader{{kContentTypeName, kContentTypeValue}};
+
 void deliverWhenRead(QNetworkReply* reply, const Limits& limits, qint64 uploadBytes,
-                     QObject* context, Transport::Done done) {
-    new AnswerReader(reply, limits, uploadBytes,
-                     [guard = QPointer<QObject>(context), contextGiven = context != nullptr,
-                      done = std::move(done)](const Answer& answer) {
-                         if (contextGiven && !guard)
-                             return;
-                         done(answer);
-                     });
+                     Transport::Done done) {
+    new AnswerReader(reply, limits, uploadBytes, std::move(done));
 }
 
 } // namespace
@@ -45,14 +46,34 @@ HttpTransport::HttpTransport(QObject* parent)
     m_network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
+Transport::Done HttpTransport::guarded(QObject* context, Done done) {
+    return [guard = QPointer<QObject>(context), contextGiven = context != nullptr,
+            done = std::move(done)](const Answer& answer) {
+        if (contextGiven && !guard)
+            return;
+        done(answer);
+    };
+}
+
 void HttpTransport::get(const QUrl& url, const Limits& limits, QObject* context, Done done) {
-    deliverWhenRead(m_network->get(requestFor(url)), limits, 0, context, std::move(done));
+    if (isPlainHttp(url)) {
+        new HttpExchange(url, "GET", kFormHeader, QByteArray(), limits,
+                         guarded(context, std::move(done)), this);
+        return;
+    }
+    deliverWhenRead(m_network->get(requestFor(url)), limits, 0, guarded(context, std::move(done)));
 }
 
 void HttpTransport::postForm(const QUrl& url, const QByteArray& body, const Limits& limits,
                              QObject* context, Done done) {
-    deliverWhenRead(m_network->post(requestFor(url), body), limits, body.size(), context,
-                    std::move(done));
+    if (isPlainHttp(url)) {
+        // Never null, so that an empty form still says "Content-Length: 0".
+        new HttpExchange(url, "POST", kFormHeader, body.isNull() ? QByteArray("") : body, limits,
+                         guarded(context, std::move(done)), this);
+        return;
+    }
+    deliverWhenRead(m_network->post(requestFor(url), body), limits, body.size(),
+                    guarded(context, std::move(done)));
 }
 
 } // namespace tavrin::transport

@@ -87,8 +87,10 @@ public:
                           QObject* context, Done done) = 0;
 };
 
-// The real thing, over QNetworkAccessManager. It follows no redirect and
-// inflates compressed answers itself, so that their size can be held to the limit.
+// The real thing. Plain HTTP (the phone) goes over a connection of its own
+// per request, read by HttpExchange, which sees every way an answer breaks
+// off; HTTPS (the maker's site) over QNetworkAccessManager. Neither follows a
+// redirect, and both inflate compressed answers themselves, within the limit.
 class HttpTransport : public Transport {
     Q_OBJECT
 
@@ -100,6 +102,8 @@ public:
                   Done done) override;
 
 private:
+    static Done guarded(QObject* context, Done done);
+
     QNetworkAccessManager* m_network;
 };
 

@@ -214,6 +214,22 @@ private slots:
         chunkCut.ending = Reply::Ending::Reset;
         QTest::newRow("chunked body reset inside a chunk")
             << chunkCut << kDeadlineMs << small << Failure::Truncated << 200 << QByteArray();
+        // Every byte of the JSON came, only the last chunk did not.
+        Reply lastChunkMissing = good;
+        lastChunkMissing.chunked = true;
+        lastChunkMissing.cutAfter =
+            QByteArray::number(kJson.size(), 16).size() + 2 + kJson.size() + 2;
+        QTest::newRow("chunked body without its last chunk, then a close")
+            << lastChunkMissing << kDeadlineMs << small << Failure::Truncated << 200
+            << QByteArray();
+        lastChunkMissing.ending = Reply::Ending::Reset;
+        QTest::newRow("chunked body without its last chunk, then a reset")
+            << lastChunkMissing << kDeadlineMs << small << Failure::Truncated << 200
+            << QByteArray();
+        Reply chunkedWhole = good;
+        chunkedWhole.chunked = true;
+        QTest::newRow("chunked body, whole") << chunkedWhole << kDeadlineMs << small
+                                             << Failure::None << 200 << kJson;
         QTest::newRow("gzip cut, framed by the close")
             << closeFramed("Content-Encoding: gzip\r\n", gzipped.left(gzipped.size() / 2))
             << kDeadlineMs << small << Failure::Truncated << 200 << QByteArray();

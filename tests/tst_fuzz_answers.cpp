@@ -70,16 +70,17 @@ public:
                 break;
             }
             case 2: { // form syntax and escapes
-                static const char* const kMarks[] = {"&", "=", "+", "%", " ", "\\\"", "\\\\",
-                                                     "\\n", "\\r", "\\t", "\\u0000", "/"};
-                static const char* const kValues[] = {"&", "=", "+", "%", " ", "\"", "\\",
-                                                      "\n", "\r", "\t", "", "/"};
+                static const char* const kMarks[] = {"&",    "=",   "+",   "%",   " ",       "\\\"",
+                                                     "\\\\", "\\n", "\\r", "\\t", "\\u0000", "/"};
+                static const char* const kValues[] = {"&",  "=",  "+",  "%",  " ", "\"",
+                                                      "\\", "\n", "\r", "\t", "",  "/"};
                 const int mark = below(12);
                 json += QLatin1String(kMarks[mark]);
                 value += mark == 10 ? QString(QChar(0)) : QString::fromLatin1(kValues[mark]);
                 break;
             }
-            case 3: case 4: { // CJK, raw
+            case 3:
+            case 4: { // CJK, raw
                 const QChar c(char16_t(0x4E00 + below(0x5000)));
                 value += c;
                 json += c;
@@ -116,7 +117,8 @@ public:
             json = QString::number(below(100000)) + QLatin1Char('.') + QString::number(below(1000));
             break;
         case 5:
-            json = QString::number(below(10)) + QStringLiteral("e") + QString::number(below(40) - 20);
+            json =
+                QString::number(below(10)) + QStringLiteral("e") + QString::number(below(40) - 20);
             break;
         case 6:
             json = QStringLiteral("-0");
@@ -277,7 +279,8 @@ class FuzzAnswersTest : public QObject {
         // A note shown is a note that can be pushed, exactly.
         QVERIFY2(protocol::canSendIdExactly(answer->noteId), qPrintable(shortened(text)));
         QVERIFY2(protocol::canSendContentExactly(answer->content), qPrintable(shortened(text)));
-        const std::optional<QByteArray> push = protocol::contentBody(answer->noteId, answer->content);
+        const std::optional<QByteArray> push =
+            protocol::contentBody(answer->noteId, answer->content);
         QVERIFY2(push.has_value(), qPrintable(shortened(text)));
         const QByteArray save = protocol::saveBody(answer->noteId);
         QVERIFY2(!protocol::selectionBody(answer->noteId, 0, 0).isEmpty() && !save.isEmpty(),
@@ -444,7 +447,8 @@ private slots:
             const QString deep = gen.deepNesting();
             checkAll(deep);
             checkAll(QStringLiteral("{\"code\":1,\"data\":{\"noteId\":1,\"markdown\":false,"
-                                    "\"content\":") + deep + QStringLiteral("}}"));
+                                    "\"content\":") +
+                     deep + QStringLiteral("}}"));
             checkAll(QStringLiteral("{\"editingNoteId\":1,\"editingCharCount\":") + deep +
                      QLatin1Char('}'));
         }
@@ -477,12 +481,12 @@ private slots:
     void charsetDecoding() {
         Generator gen(m_seed + 4);
         static const QList<QByteArray> kKnown{
-            "UTF-8",    "utf-8",      "UTF-16",    "UTF-16LE",   "UTF-16BE",  "UTF-32",
-            "UTF-32LE", "UTF-32BE",   "GB18030",   "GBK",        "Big5",      "ISO-8859-1",
-            "IBM037",   "IBM500",     "Shift_JIS", "EUC-KR",     "KOI8-R",    "windows-1252",
+            "UTF-8",    "utf-8",      "UTF-16",    "UTF-16LE",   "UTF-16BE", "UTF-32",
+            "UTF-32LE", "UTF-32BE",   "GB18030",   "GBK",        "Big5",     "ISO-8859-1",
+            "IBM037",   "IBM500",     "Shift_JIS", "EUC-KR",     "KOI8-R",   "windows-1252",
             "EUC-JP",   "ISO-8859-5", "gb2312",    "ISO-8859-15"};
-        static const QList<QByteArray> kUnknown{"no-such", "utf-9", "x-nothing", "UTF-8;", "\"",
-                                                "é", "utf 8"};
+        static const QList<QByteArray> kUnknown{"no-such", "utf-9", "x-nothing", "UTF-8;",
+                                                "\"",      "é",     "utf 8"};
         int decoded = 0;
         for (int i = 0; i < kDecoded && !QTest::currentTestFailed(); ++i) {
             const QByteArray charset = kKnown.at(gen.below(kKnown.size()));
@@ -523,12 +527,13 @@ private slots:
             else if (mangling == 2)
                 body = gen.bytes(64);
             const QByteArray contentType =
-                gen.chance(10) ? QByteArray("application/json")
-                               : "application/json; charset=" +
-                                     (gen.chance(20) ? '"' + label + '"' : label);
+                gen.chance(10)
+                    ? QByteArray("application/json")
+                    : "application/json; charset=" + (gen.chance(20) ? '"' + label + '"' : label);
 
             transport::DecodeProblem problem = transport::DecodeProblem::None;
-            const std::optional<QString> result = transport::decodeBody(body, contentType, &problem);
+            const std::optional<QString> result =
+                transport::decodeBody(body, contentType, &problem);
             const QByteArray named = transport::charsetParameter(contentType);
             QVERIFY(result.has_value() == (problem == transport::DecodeProblem::None));
             if (!named.isEmpty() && (named.contains('\0') || !QTextCodec::codecForName(named))) {

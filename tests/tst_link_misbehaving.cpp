@@ -185,8 +185,8 @@ private slots:
              [normal](NoteServer& phone, const Request& request) {
                  Reply reply = normal(phone, request);
                  reply.chunked = true;
-                 reply.cutAfter = QByteArray::number(reply.body.size(), 16).size() + 2 +
-                                  reply.body.size() + 2;
+                 reply.cutAfter =
+                     QByteArray::number(reply.body.size(), 16).size() + 2 + reply.body.size() + 2;
                  return reply;
              }},
             {"note: chunked body without its last chunk, then a reset", Expect::NeverLoaded,
@@ -263,12 +263,12 @@ private slots:
                 // Nothing of it shown: the editor holds nothing or one of the link's hints.
                 QVERIFY2(rig->editorText.isEmpty() || tavrin::link::isHintText(rig->editorText),
                          name + ": " + rig->editorText.toUtf8());
-                QVERIFY2(rig->phone.requestCount(QLatin1String(tavrin::protocol::kSaveNowPath)) == 0,
+                QVERIFY2(rig->phone.requestCount(QLatin1String(tavrin::protocol::kSaveNowPath)) ==
+                             0,
                          name);
                 break;
             case Expect::Loaded: {
-                const QString expected =
-                    name.contains("EBCDIC") ? QStringLiteral("ebcdic") : kNote;
+                const QString expected = name.contains("EBCDIC") ? QStringLiteral("ebcdic") : kNote;
                 QCOMPARE(rig->editorText, expected);
                 QCOMPARE(rig->pushed().first(), expected);
                 break;

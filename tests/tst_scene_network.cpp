@@ -72,11 +72,12 @@ class SceneNetworkTest : public QObject {
         for (int status : statuses) {
             // URLs of their own: the font loader keeps what it loaded (or failed to) by URL.
             const QString query = QStringLiteral("s=%1&scene=%2").arg(status).arg(m_scenes);
-            qml += QStringLiteral("Image { objectName: \"image%1\"; cache: false; source: \"%2\" }\n"
-                                  "FontLoader { objectName: \"font%1\"; source: \"%3\" }\n")
-                       .arg(status)
-                       .arg(url(kPhone, tavrin::protocol::kBgPicturePath, query),
-                            url(kPhone, tavrin::protocol::kFontsPath, query));
+            qml +=
+                QStringLiteral("Image { objectName: \"image%1\"; cache: false; source: \"%2\" }\n"
+                               "FontLoader { objectName: \"font%1\"; source: \"%3\" }\n")
+                    .arg(status)
+                    .arg(url(kPhone, tavrin::protocol::kBgPicturePath, query),
+                         url(kPhone, tavrin::protocol::kFontsPath, query));
         }
         qml += QStringLiteral("}\n");
         QQmlComponent component(&engine);
@@ -157,11 +158,12 @@ private slots:
         QTest::addColumn<QString>("url");
         QTest::addColumn<qint64>("maxBytes");
         QTest::addColumn<int>("timeoutMs");
-        QTest::newRow("background") << url(kPhone, tavrin::protocol::kBgPicturePath)
-                                    << qint64(20 * 1024 * 1024) << 60000;
+        QTest::newRow("background")
+            << url(kPhone, tavrin::protocol::kBgPicturePath) << qint64(20 * 1024 * 1024) << 60000;
         QTest::newRow("font") << url(kPhone, tavrin::protocol::kFontsPath)
                               << qint64(30 * 1024 * 1024) << 60000;
-        QTest::newRow("logo") << QStringLiteral("https://www.tavrin.example/Morvane/image/logo_196.png")
+        QTest::newRow("logo") << QStringLiteral(
+                                     "https://www.tavrin.example/Morvane/image/logo_196.png")
                               << qint64(4 * 1024 * 1024) << 30000;
     }
 

@@ -267,14 +267,13 @@ private slots:
     // The scene over a hand-edited file: a readable editor, and no address from it.
     void sceneShowsWhatTheStoreRead() {
         QTemporaryDir dir;
-        QVERIFY(writeFile(settingsFile(dir.path()),
-                          "[General]\n"
-                          "padding=-100\n"
-                          "fontSize=2\n"
-                          "color=#not\n"
-                          "bgColor=12\n"
-                          "input=127.0.0.77" +
-                              QByteArray(100 * 1024, '0') + "\n"));
+        QVERIFY(writeFile(settingsFile(dir.path()), "[General]\n"
+                                                    "padding=-100\n"
+                                                    "fontSize=2\n"
+                                                    "color=#not\n"
+                                                    "bgColor=12\n"
+                                                    "input=127.0.0.77" +
+                                                        QByteArray(100 * 1024, '0') + "\n"));
         SceneFixture scene(dir.path());
         QVERIFY(scene.isLoaded());
         QObject* store = scene.settings();

@@ -12,11 +12,11 @@
 #include "sim/Wire.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QNetworkReply>
-#include <QEventLoop>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
@@ -127,7 +127,8 @@ class TransportTest : public QObject {
         auto clock = std::make_shared<QElapsedTimer>();
         clock->start();
         QEventLoop loop;
-        const auto done = [outcome, clock, loop = QPointer<QEventLoop>(&loop)](const Answer& answer) {
+        const auto done = [outcome, clock,
+                           loop = QPointer<QEventLoop>(&loop)](const Answer& answer) {
             outcome->came = true;
             ++outcome->count;
             outcome->answer = answer;
@@ -178,7 +179,7 @@ private slots:
         QTest::addColumn<int>("timeoutMs");
         QTest::addColumn<qint64>("maxBytes");
         QTest::addColumn<Failure>("failure");
-        QTest::addColumn<int>("status");  // -1: any
+        QTest::addColumn<int>("status");      // -1: any
         QTest::addColumn<QByteArray>("body"); // of a whole answer
 
         const Reply good = Reply::json(kJson);
@@ -186,13 +187,14 @@ private slots:
         const QByteArray big(10 * 1024, 'x');
         const QByteArray gzipped = tavrin::sim::wire::gzipCompress(kJson);
 
-        QTest::newRow("whole answer") << good << kDeadlineMs << small << Failure::None << 200 << kJson;
+        QTest::newRow("whole answer")
+            << good << kDeadlineMs << small << Failure::None << 200 << kJson;
         QTest::newRow("error status, whole") << Reply::json("{}", 500) << kDeadlineMs << small
                                              << Failure::None << 500 << QByteArray("{}");
         QTest::newRow("not found, whole") << Reply::json("gone", 404) << kDeadlineMs << small
                                           << Failure::None << 404 << QByteArray("gone");
-        QTest::newRow("no limit on time") << good << tavrin::transport::kNoTimeout << small
-                                          << Failure::None << 200 << kJson;
+        QTest::newRow("no limit on time")
+            << good << tavrin::transport::kNoTimeout << small << Failure::None << 200 << kJson;
 
         // Cut short.
         QTest::newRow("Content-Length 500 over 70 bytes, then a close")
@@ -203,9 +205,9 @@ private slots:
             << kJson.left(5);
         QTest::newRow("reset mid-body") << Reply::resetAfter(good, 20) << kDeadlineMs << small
                                         << Failure::Truncated << 200 << QByteArray();
-        QTest::newRow("reset after the headers") << Reply::resetAfter(good, 0) << kDeadlineMs
-                                                 << small << Failure::Truncated << 200
-                                                 << QByteArray();
+        QTest::newRow("reset after the headers")
+            << Reply::resetAfter(good, 0) << kDeadlineMs << small << Failure::Truncated << 200
+            << QByteArray();
         Reply chunkCut = good;
         chunkCut.chunked = true;
         chunkCut.cutAfter = 10;
@@ -228,8 +230,8 @@ private slots:
             << QByteArray();
         Reply chunkedWhole = good;
         chunkedWhole.chunked = true;
-        QTest::newRow("chunked body, whole") << chunkedWhole << kDeadlineMs << small
-                                             << Failure::None << 200 << kJson;
+        QTest::newRow("chunked body, whole")
+            << chunkedWhole << kDeadlineMs << small << Failure::None << 200 << kJson;
         QTest::newRow("gzip cut, framed by the close")
             << closeFramed("Content-Encoding: gzip\r\n", gzipped.left(gzipped.size() / 2))
             << kDeadlineMs << small << Failure::Truncated << 200 << QByteArray();
@@ -253,8 +255,8 @@ private slots:
         QTest::newRow("dripped slower than the deadline")
             << Reply::drip(good, 8, 30) << kDeadlineMs << small << Failure::Timeout << -1
             << QByteArray();
-        QTest::newRow("no answer at all") << Reply::hanging() << kDeadlineMs << small
-                                          << Failure::Timeout << 0 << QByteArray();
+        QTest::newRow("no answer at all")
+            << Reply::hanging() << kDeadlineMs << small << Failure::Timeout << 0 << QByteArray();
         QTest::newRow("dripped within the deadline")
             << Reply::drip(good, 64, 5) << 2000 << small << Failure::None << 200 << kJson;
 
@@ -264,8 +266,8 @@ private slots:
         QTest::newRow("exactly the limit")
             << Reply::json(big) << kDeadlineMs << qint64(big.size()) << Failure::None << 200 << big;
         QTest::newRow("chunked beyond the limit")
-            << Reply::chunkedForever(QByteArray(1000, 'x'), 0) << 2000 << small
-            << Failure::TooLarge << 200 << QByteArray();
+            << Reply::chunkedForever(QByteArray(1000, 'x'), 0) << 2000 << small << Failure::TooLarge
+            << 200 << QByteArray();
         QTest::newRow("close-framed beyond the limit")
             << closeFramed("", big) << kDeadlineMs << small << Failure::TooLarge << 200
             << QByteArray();
@@ -334,8 +336,10 @@ private slots:
         QCOMPARE(outcome->answer.isOk(), failure == Failure::None && status == 200);
         if (failure == Failure::Timeout) {
             // Not before the deadline (a coarse timer may be a little early), and soon after it.
-            QVERIFY2(outcome->elapsedMs >= timeoutMs * 9 / 10, qPrintable(QString::number(outcome->elapsedMs)));
-            QVERIFY2(outcome->elapsedMs < timeoutMs + 1000, qPrintable(QString::number(outcome->elapsedMs)));
+            QVERIFY2(outcome->elapsedMs >= timeoutMs * 9 / 10,
+                     qPrintable(QString::number(outcome->elapsedMs)));
+            QVERIFY2(outcome->elapsedMs < timeoutMs + 1000,
+                     qPrintable(QString::number(outcome->elapsedMs)));
         }
         // Answered once, even when the server goes on sending.
         m_phone.clearOverrides();
@@ -368,7 +372,8 @@ private slots:
         m_phone.setOverride(kPath, [](const Request&) { return Reply::json(kJson); });
         bool called = false;
         auto context = std::make_unique<QObject>();
-        m_transport.get(phoneUrl(), {2000, 1024}, context.get(), [&](const Answer&) { called = true; });
+        m_transport.get(phoneUrl(), {2000, 1024}, context.get(),
+                        [&](const Answer&) { called = true; });
         context.reset();
         // The request is still answered by the phone; its answer goes nowhere.
         QTRY_COMPARE_WITH_TIMEOUT(m_phone.requestCount(kPath), 1, kWait);
@@ -402,7 +407,8 @@ private slots:
         const bool peakKnown = resetPeak();
         qint64 sampledPeak = before;
         QTimer sampler;
-        connect(&sampler, &QTimer::timeout, [&] { sampledPeak = qMax(sampledPeak, residentBytes()); });
+        connect(&sampler, &QTimer::timeout,
+                [&] { sampledPeak = qMax(sampledPeak, residentBytes()); });
         sampler.start(1);
 
         if (!scene) {
@@ -437,7 +443,8 @@ private slots:
         QTest::newRow("line breaks") << QJsonValue("n\r\n1");
         QTest::newRow("NUL") << QJsonValue(QString(QChar(0)) + QStringLiteral("7"));
         QTest::newRow("percent") << QJsonValue("%41%");
-        QTest::newRow("CJK and an emoji") << QJsonValue(QString::fromUtf8("便签 7 \xF0\x9F\x98\x80"));
+        QTest::newRow("CJK and an emoji")
+            << QJsonValue(QString::fromUtf8("便签 7 \xF0\x9F\x98\x80"));
     }
 
     void idsArriveIntact() {
@@ -477,8 +484,10 @@ private slots:
             QCOMPARE(requests.last().form.value(QStringLiteral("noteId")), idText);
         }
 
-        const Request push = m_phone.requests(QLatin1String(tavrin::protocol::kModifyContentPath)).last();
-        QCOMPARE(push.form.keys(), (QStringList{QStringLiteral("content"), QStringLiteral("noteId")}));
+        const Request push =
+            m_phone.requests(QLatin1String(tavrin::protocol::kModifyContentPath)).last();
+        QCOMPARE(push.form.keys(),
+                 (QStringList{QStringLiteral("content"), QStringLiteral("noteId")}));
         QCOMPARE(push.form.value(QStringLiteral("content")), content);
         // The phone took it for its open note.
         QCOMPARE(m_phone.appliedContentCount(), appliedBefore + 1);
@@ -500,16 +509,16 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         const QByteArray picture(3000, 'p');
         QTest::newRow("whole") << Reply::json(picture) << QNetworkReply::NoError << picture;
-        QTest::newRow("gzip, inflated") << Reply::gzip(Reply::json(picture))
-                                        << QNetworkReply::NoError << picture;
-        QTest::newRow("not found") << Reply::json("no", 404) << QNetworkReply::ContentNotFoundError
-                                   << QByteArray();
+        QTest::newRow("gzip, inflated")
+            << Reply::gzip(Reply::json(picture)) << QNetworkReply::NoError << picture;
+        QTest::newRow("not found")
+            << Reply::json("no", 404) << QNetworkReply::ContentNotFoundError << QByteArray();
         QTest::newRow("too large") << Reply::json(QByteArray(5000, 'p'))
                                    << QNetworkReply::UnknownContentError << QByteArray();
         QTest::newRow("cut short") << Reply::lyingLength(Reply::json(picture), 3500)
                                    << QNetworkReply::RemoteHostClosedError << QByteArray();
-        QTest::newRow("never ending") << Reply::chunkedForever("p", 50)
-                                      << QNetworkReply::TimeoutError << QByteArray();
+        QTest::newRow("never ending")
+            << Reply::chunkedForever("p", 50) << QNetworkReply::TimeoutError << QByteArray();
         for (int status : {301, 302, 303, 307, 308})
             QTest::addRow("redirect %d", status)
                 << Reply::redirect(status, "http://127.0.9.2:8080/desktop/bgPicture/")
@@ -579,19 +588,19 @@ private slots:
         QTest::newRow("gzip") << gzip << gz << qint64(text.size()) << Inflater::Result::Ok << true;
         QTest::newRow("gzip, one byte short of room")
             << gzip << gz << qint64(text.size() - 1) << Inflater::Result::TooLarge << false;
-        QTest::newRow("two gzip members") << gzip + gzip << gz << qint64(2 * text.size())
-                                          << Inflater::Result::Ok << true;
-        QTest::newRow("gzip then garbage") << gzip + "xy" << gz << qint64(text.size() * 2)
-                                           << Inflater::Result::Corrupt << false;
+        QTest::newRow("two gzip members")
+            << gzip + gzip << gz << qint64(2 * text.size()) << Inflater::Result::Ok << true;
+        QTest::newRow("gzip then garbage")
+            << gzip + "xy" << gz << qint64(text.size() * 2) << Inflater::Result::Corrupt << false;
         QTest::newRow("gzip cut") << gzip.left(gzip.size() - 4) << gz << qint64(text.size())
                                   << Inflater::Result::Ok << false;
-        QTest::newRow("zlib deflate") << deflated(text, 15) << df << qint64(text.size())
-                                      << Inflater::Result::Ok << true;
-        QTest::newRow("raw deflate") << deflated(text, -15) << df << qint64(text.size())
-                                     << Inflater::Result::Ok << true;
-        QTest::newRow("deflate then garbage") << deflated(text, 15) + "x" << df
-                                              << qint64(text.size()) << Inflater::Result::Corrupt
-                                              << true;
+        QTest::newRow("zlib deflate")
+            << deflated(text, 15) << df << qint64(text.size()) << Inflater::Result::Ok << true;
+        QTest::newRow("raw deflate")
+            << deflated(text, -15) << df << qint64(text.size()) << Inflater::Result::Ok << true;
+        QTest::newRow("deflate then garbage")
+            << deflated(text, 15) + "x" << df << qint64(text.size()) << Inflater::Result::Corrupt
+            << true;
         QTest::newRow("not compressed") << QByteArray("plain text, not a stream") << gz
                                         << qint64(1000) << Inflater::Result::Corrupt << false;
     }

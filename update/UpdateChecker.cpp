@@ -41,10 +41,9 @@ QString UpdateChecker::downloadPage() const {
 void UpdateChecker::checkUpdate(bool byHand) {
     const QUrl url = maker::checkUpdateUrl(byHand, kVersionCode);
     qCDebug(lcUpdate) << "checking" << url;
-    m_transport->get(url, {m_timeoutMs, update::kMaxAnswerBytes}, this,
-                     [this, byHand](const transport::Answer& answer) {
-                         handleAnswer(answer, byHand);
-                     });
+    m_transport->get(
+        url, {m_timeoutMs, update::kMaxAnswerBytes}, this,
+        [this, byHand](const transport::Answer& answer) { handleAnswer(answer, byHand); });
 }
 
 void UpdateChecker::handleAnswer(const transport::Answer& reply, bool byHand) {

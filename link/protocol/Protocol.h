@@ -80,7 +80,7 @@ std::optional<HeartbeatAnswer> parseHeartbeat(const QString& body);
 
 struct NoteLoadAnswer {
     enum class Kind {
-        NoNote,   // `code` is the number 0
+        NoNote,    // `code` is the number 0
         Note,      // the note in `data`, its id and content fit to be sent back exactly
         Malformed, // `code` is not 0 but `data` breaks the protocol
         Inexact,   // a note whose id or content could not be sent back exactly

@@ -35,8 +35,7 @@ public:
     // Becomes a child of `reply`, which it aborts on a failure. `uploadBytes`
     // lengthens the deadline (see Limits::timeoutMs). `finished` is called once,
     // from the event loop, and may delete the reply (it is deleted later anyway).
-    AnswerReader(QNetworkReply* reply, const Limits& limits, qint64 uploadBytes,
-                 Finished finished);
+    AnswerReader(QNetworkReply* reply, const Limits& limits, qint64 uploadBytes, Finished finished);
     ~AnswerReader() override;
 
     // Stops reading and reports Failure::NoAnswer at once, unless already done.

@@ -116,8 +116,8 @@ private:
             return {RemoteHostClosedError,
                     QStringLiteral("The answer of %1 was cut short").arg(url)};
         case Failure::Redirected:
-            return {ProtocolFailure, QStringLiteral("%1 redirects; redirects are not followed")
-                                         .arg(url)};
+            return {ProtocolFailure,
+                    QStringLiteral("%1 redirects; redirects are not followed").arg(url)};
         case Failure::BadEncoding:
             return {ProtocolFailure,
                     QStringLiteral("The answer of %1 has an unreadable encoding").arg(url)};
@@ -155,8 +155,8 @@ QNetworkReply* GuardedNetworkAccessManager::createRequest(Operation op,
     const qint64 uploadBytes =
         outgoingData && !outgoingData->isSequential() ? outgoingData->size() : 0;
     QNetworkReply* inner = QNetworkAccessManager::createRequest(op, guarded, outgoingData);
-    return new GuardedReply(inner, m_limitsFor ? m_limitsFor(request.url()) : Limits(),
-                            uploadBytes, this);
+    return new GuardedReply(inner, m_limitsFor ? m_limitsFor(request.url()) : Limits(), uploadBytes,
+                            this);
 }
 
 } // namespace tavrin::transport

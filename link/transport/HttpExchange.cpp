@@ -61,7 +61,8 @@ HttpExchange::HttpExchange(const QUrl& url, const QByteArray& method, const Head
     , m_body(std::make_unique<BodySink>(limits.maxBytes)) {
     if (!url.isValid() || url.scheme() != QLatin1String("http") || url.host().isEmpty()) {
         // Answered like any other request: later, from the event loop.
-        QMetaObject::invokeMethod(this, [this] { fail(Failure::NoAnswer); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { fail(Failure::NoAnswer); }, Qt::QueuedConnection);
         return;
     }
 
@@ -77,8 +78,8 @@ HttpExchange::HttpExchange(const QUrl& url, const QByteArray& method, const Head
         m_deadline = new QTimer(this);
         m_deadline->setSingleShot(true);
         connect(m_deadline, &QTimer::timeout, this, [this] { fail(Failure::Timeout); });
-        m_deadline->start(int(qMin<qint64>(limits.timeoutMs + body.size() / kUploadBytesPerMs,
-                                           INT_MAX)));
+        m_deadline->start(
+            int(qMin<qint64>(limits.timeoutMs + body.size() / kUploadBytesPerMs, INT_MAX)));
     }
 
     m_socket = new QTcpSocket(this);

@@ -10,8 +10,8 @@ QString FakeTransport::Sent::formValue(const QString& key) const {
     return QUrlQuery(form).queryItemValue(key, QUrl::FullyDecoded);
 }
 
-void FakeTransport::get(const QUrl& url, const tavrin::transport::Limits& limits,
-                        QObject* context, Done done) {
+void FakeTransport::get(const QUrl& url, const tavrin::transport::Limits& limits, QObject* context,
+                        Done done) {
     const Sent request{QStringLiteral("GET"), url, {}, limits.timeoutMs, limits.maxBytes};
     m_sent.append(request);
     m_pending.append(Pending{request, context, std::move(done), context != nullptr});

@@ -15,10 +15,10 @@ public:
 
     State validate(QString& input, int& pos) const override;
 
-    // True when four dotted numbers of the usual form stand anywhere in the
-    // text. The pattern is searched, not anchored, and knows only ASCII
-    // digits: the whole text is kept as the address, whatever stands around
-    // the match.
+    // True when the whole text is four numbers from 0 to 255 joined by dots:
+    // ASCII digits only, no leading zeros (but "0" itself), nothing before,
+    // between or after (no spaces, port, path or fifth number). The text goes
+    // into URLs unchanged, so nothing else may pass.
     Q_INVOKABLE static bool isValidIP(const QString& text);
 };
 

@@ -3,6 +3,8 @@
 #include "app/AddressValidator.h"
 #include "app/Logging.h"
 #include "app/NoteDocument.h"
+#include "app/SceneNetwork.h"
+#include "app/SettingsStore.h"
 #include "app/Shortcuts.h"
 #include "app/TextTools.h"
 #include "link/PhoneLink.h"
@@ -39,6 +41,7 @@ void registerQmlTypes() {
     qmlRegisterType<NoteDocument>(uri, 1, 0, "NoteDocument");
     qmlRegisterUncreatableType<NoteSync>(uri, 1, 0, "NoteSync",
                                          QStringLiteral("The note sync belongs to the link"));
+    qmlRegisterType<SettingsStore>(uri, 1, 0, "SettingsStore");
     qmlRegisterUncreatableMetaObject(link::staticMetaObject, uri, 1, 0, "LinkState",
                                      QStringLiteral("The link's state is read, not made"));
     qmlRegisterSingletonType<TextTools>(
@@ -57,7 +60,10 @@ int runApplication(int& argc, char** argv, const QUrl& scene,
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/logo.png")));
 
     registerQmlTypes();
+    // Outlives the engine, whose loaders fetch through the managers it makes.
+    SceneNetworkFactory network;
     QQmlApplicationEngine engine;
+    engine.setNetworkAccessManagerFactory(&network);
     const QUrl url(scene);
     QObject::connect(
         &engine, &QQmlApplicationEngine::objectCreated, &app,

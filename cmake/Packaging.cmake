@@ -101,7 +101,6 @@ set(_tavrin_qml_modules
     qml-module-qtquick-window2
     qml-module-qtquick-controls2
     qml-module-qtquick-templates2
-    qml-module-qt-labs-settings
     qml-module-qt-labs-platform)
 list(TRANSFORM _tavrin_qml_modules APPEND " (>= 5.15)")
 list(JOIN _tavrin_qml_modules ", " CPACK_DEBIAN_PACKAGE_DEPENDS)

@@ -59,7 +59,7 @@ void ConnectionMonitor::heartBeat() {
         return;
     ++m_outstandingHeartbeats;
     m_transport->get(link::noteServerUrl(*m_attrs, protocol::kHeartBeatPath),
-                     m_timings.heartbeatTimeoutMs, this, [this](const transport::Answer& answer) {
+                     {m_timings.heartbeatTimeoutMs, protocol::kMaxHeartbeatAnswerBytes}, this, [this](const transport::Answer& answer) {
                          --m_outstandingHeartbeats;
                          onHeartbeatAnswer(answer);
                      });
@@ -145,7 +145,7 @@ void ConnectionMonitor::loadNote() {
     if (!m_attrs->ip())
         return;
     m_transport->get(link::noteServerUrl(*m_attrs, protocol::kGetNotePath),
-                     m_timings.loadTimeoutMs, this,
+                     {m_timings.loadTimeoutMs, protocol::kMaxNoteAnswerBytes}, this,
                      [this](const transport::Answer& answer) { onLoadAnswer(answer); });
 }
 

@@ -5,7 +5,7 @@ PACKAGES="build-essential cmake ninja-build pkg-config
   qtbase5-dev qtdeclarative5-dev qtdeclarative5-dev-tools qtquickcontrols2-5-dev
   qml-module-qtqml qml-module-qtquick2 qml-module-qtquick-window2
   qml-module-qtquick-controls2 qml-module-qtquick-templates2
-  qml-module-qt-labs-settings qml-module-qt-labs-platform
+  qml-module-qt-labs-platform
   libcpp-httplib-dev libdtl-dev libssl-dev zlib1g-dev libbrotli-dev openssl
   xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   librsvg2-bin desktop-file-utils appstream dpkg-dev"

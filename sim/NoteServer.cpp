@@ -833,7 +833,9 @@ QMap<QString, QString> NoteServer::decodeForm(const QByteArray& body) {
         }
         const int equals = field.indexOf('=');
         const auto decode = [](QByteArray text) {
-            return QString::fromUtf8(QByteArray::fromPercentEncoding(text.replace('+', ' ')));
+            // With its size: a %00 is a character, not the end.
+            const QByteArray bytes = QByteArray::fromPercentEncoding(text.replace('+', ' '));
+            return QString::fromUtf8(bytes.constData(), bytes.size());
         };
         const QString key = decode(equals < 0 ? field : field.left(equals));
         if (!form.contains(key)) {

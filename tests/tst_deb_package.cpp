@@ -181,7 +181,7 @@ private slots:
         for (const char* module :
              {"qml-module-qtqml", "qml-module-qtquick2", "qml-module-qtquick-window2",
               "qml-module-qtquick-controls2", "qml-module-qtquick-templates2",
-              "qml-module-qt-labs-settings", "qml-module-qt-labs-platform"})
+              "qml-module-qt-labs-platform"})
             QTest::newRow(module) << module;
     }
 

@@ -12,6 +12,7 @@ using namespace tavrin::protocol;
 Q_DECLARE_METATYPE(std::optional<QByteArray>)
 Q_DECLARE_METATYPE(std::optional<QString>)
 Q_DECLARE_METATYPE(NoteLoadAnswer::Kind)
+Q_DECLARE_METATYPE(tavrin::transport::DecodeProblem)
 
 // Readable failure messages for the optional results.
 char* toString(const std::optional<QByteArray>& value) {
@@ -52,7 +53,13 @@ private slots:
     void contentBody_data();
     void contentBody();
     void selectionAndSaveBodies();
+    void bodiesWithStringIds_data();
     void bodiesWithStringIds();
+
+    void hasLoneSurrogate_data();
+    void hasLoneSurrogate();
+    void canSendIdExactly_data();
+    void canSendIdExactly();
 
     void decodeBody_data();
     void decodeBody();
@@ -94,7 +101,7 @@ void TestProtocol::requestUrls_data() {
     QTest::newRow("fonts, no trailing slash")
         << "127.0.0.8" << kFontsPath << "http://127.0.0.8:8080/desktop/fonts"
         << "127.0.0.8";
-    // Validation lets text around the dotted quad through; it goes in as typed.
+    // The address goes in as it is given (the address field lets only four numbers through).
     QTest::newRow("characters around the address")
         << "x127.0.0.9y" << kHeartBeatPath << "http://x127.0.0.9y:8080/desktop/heartBeat/"
         << "x127.0.0.9y";
@@ -238,8 +245,12 @@ void TestProtocol::contentBody_data() {
     QTest::newRow("escaped") << QJsonValue(-5) << "a b+c&d\ne"
                              << Bytes("noteId=-5&content=a%20b%2Bc%26d%0Ae");
     QTest::newRow("CJK takes nine bytes")
-        << QJsonValue(1e21) << QStringLiteral("字") << Bytes("noteId=1e+21&content=%E5%AD%97");
+        << QJsonValue(37) << QStringLiteral("字") << Bytes("noteId=37&content=%E5%AD%97");
+    QTest::newRow("id text encoded too")
+        << QJsonValue(1e21) << QStringLiteral("x") << Bytes("noteId=1e%2B21&content=x");
     QTest::newRow("lone surrogate: no body") << QJsonValue(37) << utf16({u'x', 0xDC00}) << Bytes();
+    QTest::newRow("lone surrogate in the id: no body")
+        << QJsonValue(utf16({u'n', 0xD800})) << QStringLiteral("x") << Bytes();
 }
 
 void TestProtocol::contentBody() {
@@ -258,49 +269,233 @@ void TestProtocol::selectionAndSaveBodies() {
     QCOMPARE(saveBody(QJsonValue(QJsonValue::Undefined)), QByteArray("noteId=undefined"));
 }
 
+void TestProtocol::bodiesWithStringIds_data() {
+    QTest::addColumn<QJsonValue>("id");
+    QTest::addColumn<QByteArray>("field"); // "noteId=..." as every body starts
+
+    // The id text is percent-encoded like the content, so it stays one field whatever it holds.
+    QTest::newRow("numbers unchanged") << QJsonValue(9007199254740991.0)
+                                       << QByteArray("noteId=9007199254740991");
+    QTest::newRow("negative and fraction") << QJsonValue(-2.5) << QByteArray("noteId=-2.5");
+    QTest::newRow("digits as a string") << QJsonValue("37") << QByteArray("noteId=37");
+    QTest::newRow("unreserved kept") << QJsonValue("n-9_a.b!~*'()") << QByteArray("noteId=n-9_a.b!~*'()");
+    QTest::newRow("space, ampersand, CJK")
+        << QJsonValue(QStringLiteral("a b&便")) << QByteArray("noteId=a%20b%26%E4%BE%BF");
+    QTest::newRow("another field in the id")
+        << QJsonValue("5&content=INJECT") << QByteArray("noteId=5%26content%3DINJECT");
+    QTest::newRow("line breaks") << QJsonValue("a\r\nb") << QByteArray("noteId=a%0D%0Ab");
+    QTest::newRow("NUL") << QJsonValue(QString(QChar(0)) + QLatin1Char('x'))
+                         << QByteArray("noteId=%00x");
+    QTest::newRow("plus and percent") << QJsonValue("1+1%") << QByteArray("noteId=1%2B1%25");
+    QTest::newRow("surrogate pair") << QJsonValue(utf16({u'n', 0xD83D, 0xDE00}))
+                                    << QByteArray("noteId=n%F0%9F%98%80");
+    QTest::newRow("words of other values") << QJsonValue(true) << QByteArray("noteId=true");
+    // Nothing can carry a lone surrogate: no body, rather than another id.
+    QTest::newRow("lone high surrogate") << QJsonValue(utf16({u'n', 0xD800, 0xD83D, 0xDE00}))
+                                         << QByteArray();
+    QTest::newRow("lone low surrogate") << QJsonValue(utf16({0xDC00})) << QByteArray();
+}
+
 void TestProtocol::bodiesWithStringIds() {
-    // A string id goes in with its characters unchanged, not percent-encoded,
-    // as UTF-8; a lone surrogate in it is sent as U+FFFD.
-    const QJsonValue id(QStringLiteral("a b&便"));
-    QCOMPARE(saveBody(id), QByteArray("noteId=a b&\xE4\xBE\xBF"));
-    QCOMPARE(selectionBody(id, 1, 2), QByteArray("noteId=a b&\xE4\xBE\xBF&start=1&end=2"));
+    QFETCH(QJsonValue, id);
+    QFETCH(QByteArray, field);
+    QCOMPARE(saveBody(id), field);
+    if (field.isEmpty()) {
+        QCOMPARE(selectionBody(id, 1, 2), QByteArray());
+        QCOMPARE(tavrin::protocol::contentBody(id, u"x y"), std::optional<QByteArray>());
+        return;
+    }
+    QCOMPARE(selectionBody(id, 1, 2), field + "&start=1&end=2");
     QCOMPARE(tavrin::protocol::contentBody(id, u"x y"),
-             std::optional<QByteArray>("noteId=a b&\xE4\xBE\xBF&content=x%20y"));
-    QCOMPARE(saveBody(QJsonValue(utf16({u'n', 0xD800, 0xD83D, 0xDE00}))),
-             QByteArray("noteId=n\xEF\xBF\xBD\xF0\x9F\x98\x80"));
+             std::optional<QByteArray>(field + "&content=x%20y"));
+}
+
+void TestProtocol::hasLoneSurrogate_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("lone");
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("ASCII and CJK") << QStringLiteral("a便") << false;
+    QTest::newRow("pair") << utf16({0xD83D, 0xDE00}) << false;
+    QTest::newRow("two pairs") << utf16({0xD83D, 0xDE00, 0xD83D, 0xDE01}) << false;
+    QTest::newRow("high alone at the end") << utf16({u'a', 0xD83D}) << true;
+    QTest::newRow("high before a letter") << utf16({0xD83D, u'a'}) << true;
+    QTest::newRow("low alone") << utf16({u'a', 0xDE00, u'b'}) << true;
+    QTest::newRow("low then high") << utf16({0xDE00, 0xD83D}) << true;
+    QTest::newRow("two highs then a low") << utf16({0xD83D, 0xD83D, 0xDE00}) << true;
+    QTest::newRow("U+FFFD is a character") << QString(QChar(QChar::ReplacementCharacter)) << false;
+}
+
+void TestProtocol::hasLoneSurrogate() {
+    QFETCH(QString, text);
+    QFETCH(bool, lone);
+    QCOMPARE(tavrin::protocol::hasLoneSurrogate(text), lone);
+    QCOMPARE(tavrin::protocol::canSendContentExactly(text), !lone);
+    // What can be sent exactly is what encodes.
+    QCOMPARE(tavrin::protocol::encodeURIComponent(text).has_value(), !lone);
+}
+
+void TestProtocol::canSendIdExactly_data() {
+    QTest::addColumn<QJsonValue>("id");
+    QTest::addColumn<bool>("exact");
+    QTest::newRow("37") << QJsonValue(37) << true;
+    QTest::newRow("0") << QJsonValue(0) << true;
+    QTest::newRow("-1.5") << QJsonValue(-1.5) << true;
+    QTest::newRow("0.1") << QJsonValue(0.1) << true;
+    QTest::newRow("2^53") << QJsonValue(9007199254740992.0) << true;
+    QTest::newRow("-2^53") << QJsonValue(-9007199254740992.0) << true;
+    QTest::newRow("2^53 + 2") << QJsonValue(9007199254740994.0) << false;
+    QTest::newRow("1e21") << QJsonValue(1e21) << false;
+    QTest::newRow("string") << QJsonValue("n1") << true;
+    QTest::newRow("empty string") << QJsonValue("") << true;
+    QTest::newRow("string with a pair") << QJsonValue(utf16({0xD83D, 0xDE00})) << true;
+    QTest::newRow("string with a lone surrogate") << QJsonValue(utf16({u'5', 0xD800})) << false;
+    QTest::newRow("true") << QJsonValue(true) << false;
+    QTest::newRow("null") << QJsonValue(QJsonValue::Null) << false;
+    QTest::newRow("no value") << QJsonValue(QJsonValue::Undefined) << false;
+    QTest::newRow("array") << QJsonValue(QJsonArray{1}) << false;
+    QTest::newRow("object") << QJsonValue(QJsonObject{{"k", 1}}) << false;
+}
+
+void TestProtocol::canSendIdExactly() {
+    QFETCH(QJsonValue, id);
+    QFETCH(bool, exact);
+    QCOMPARE(tavrin::protocol::canSendIdExactly(id), exact);
 }
 
 void TestProtocol::decodeBody_data() {
+    using tavrin::transport::DecodeProblem;
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QByteArray>("contentType");
-    QTest::addColumn<QString>("expected");
+    QTest::addColumn<std::optional<QString>>("expected");
+    QTest::addColumn<DecodeProblem>("problem");
 
     const QString chinese = QStringLiteral("{\"content\":\"便签\"}");
-    const QByteArray gbk = QTextCodec::codecForName("GBK")->fromUnicode(chinese);
+    const auto encoded = [&chinese](const char* codec) {
+        QTextCodec* found = QTextCodec::codecForName(codec);
+        QTextCodec::ConverterState noMark(QTextCodec::IgnoreHeader);
+        return found ? found->fromUnicode(chinese.constData(), chinese.size(), &noMark)
+                     : QByteArray();
+    };
+    const QByteArray gbk = encoded("GBK");
     QVERIFY(gbk != chinese.toUtf8());
+    const std::optional<QString> text = chinese;
+    const std::optional<QString> none;
+    const DecodeProblem ok = DecodeProblem::None;
+    const DecodeProblem unknown = DecodeProblem::UnknownCharset;
+    const DecodeProblem invalid = DecodeProblem::InvalidText;
 
-    QTest::newRow("no header: UTF-8") << chinese.toUtf8() << QByteArray() << chinese;
+    QTest::newRow("no header: UTF-8") << chinese.toUtf8() << QByteArray() << text << ok;
     QTest::newRow("no charset: UTF-8")
-        << chinese.toUtf8() << QByteArray("application/json") << chinese;
+        << chinese.toUtf8() << QByteArray("application/json") << text << ok;
     QTest::newRow("explicit utf-8")
-        << chinese.toUtf8() << QByteArray("application/json;charset=utf-8") << chinese;
-    QTest::newRow("GBK") << gbk << QByteArray("application/json; charset=GBK") << chinese;
+        << chinese.toUtf8() << QByteArray("application/json;charset=utf-8") << text << ok;
+    QTest::newRow("GBK") << gbk << QByteArray("application/json; charset=GBK") << text << ok;
     QTest::newRow("gbk, quoted, other parameters")
-        << gbk << QByteArray("text/plain; format=flowed; Charset=\"gbk\"") << chinese;
+        << gbk << QByteArray("text/plain; format=flowed; Charset=\"gbk\"") << text << ok;
+    QTest::newRow("GB18030") << encoded("GB18030") << QByteArray("application/json; charset=gb18030")
+                             << text << ok;
+    const QString traditional = QStringLiteral("{\"content\":\"便箋\"}");
+    QTest::newRow("Big5") << QTextCodec::codecForName("Big5")->fromUnicode(traditional)
+                          << QByteArray("application/json; charset=Big5")
+                          << std::optional<QString>(traditional) << ok;
     QTest::newRow("ISO-8859-1") << QByteArray("caf\xE9")
                                 << QByteArray("text/plain; charset=ISO-8859-1")
-                                << QString::fromLatin1("caf\xE9");
-    QTest::newRow("unknown charset: UTF-8")
-        << chinese.toUtf8() << QByteArray("application/json; charset=no-such-codec") << chinese;
+                                << std::optional<QString>(QString::fromLatin1("caf\xE9")) << ok;
+    // Qt's codecs come with ICU, which knows the EBCDIC code pages.
+    QTest::newRow("EBCDIC IBM037") << QByteArray("\xC0\x7F\x81\x7F\x7A\xF1\xD0")
+                                   << QByteArray("application/json; charset=IBM037")
+                                   << std::optional<QString>(QStringLiteral("{\"a\":1}")) << ok;
+    // The two differ where the brackets are.
+    QTest::newRow("EBCDIC IBM500 brackets") << QByteArray("\x4A\xF1\x5A")
+                                            << QByteArray("application/json; charset=IBM500")
+                                            << std::optional<QString>(QStringLiteral("[1]")) << ok;
+    QTest::newRow("EBCDIC IBM037 brackets")
+        << QByteArray("\xBA\xF1\xBB") << QByteArray("application/json; charset=IBM037")
+        << std::optional<QString>(QStringLiteral("[1]")) << ok;
+
+    QTest::newRow("UTF-16LE") << encoded("UTF-16LE")
+                              << QByteArray("application/json; charset=UTF-16LE") << text << ok;
+    QTest::newRow("UTF-16BE") << encoded("UTF-16BE")
+                              << QByteArray("application/json; charset=utf-16be") << text << ok;
+    QTest::newRow("UTF-16 without a mark is big-endian")
+        << encoded("UTF-16BE") << QByteArray("application/json; charset=UTF-16") << text << ok;
+    QTest::newRow("UTF-16 with a little-endian mark")
+        << QByteArray("\xFF\xFE") + encoded("UTF-16LE")
+        << QByteArray("application/json; charset=UTF-16") << text << ok;
+    QTest::newRow("UTF-16 with a big-endian mark")
+        << QByteArray("\xFE\xFF") + encoded("UTF-16BE")
+        << QByteArray("application/json; charset=UTF-16") << text << ok;
+    QTest::newRow("UTF-32LE") << encoded("UTF-32LE")
+                              << QByteArray("application/json; charset=UTF-32LE") << text << ok;
+    QTest::newRow("UTF-32 without a mark is big-endian")
+        << encoded("UTF-32BE") << QByteArray("application/json; charset=UTF-32") << text << ok;
+    QTest::newRow("UTF-32 with a little-endian mark")
+        << QByteArray("\xFF\xFE\x00\x00", 4) + encoded("UTF-32LE")
+        << QByteArray("application/json; charset=UTF-32") << text << ok;
+    QTest::newRow("UTF-32 big-endian mark, no label")
+        << QByteArray("\x00\x00\xFE\xFF", 4) + encoded("UTF-32BE") << QByteArray() << text << ok;
+    QTest::newRow("a mark decides over the label")
+        << QByteArray("\xFF\xFE") + encoded("UTF-16LE")
+        << QByteArray("application/json; charset=utf-8") << text << ok;
     QTest::newRow("UTF-8 byte order mark dropped")
-        << QByteArray("\xEF\xBB\xBF{}") << QByteArray("application/json") << "{}";
+        << QByteArray("\xEF\xBB\xBF{}") << QByteArray("application/json")
+        << std::optional<QString>(QStringLiteral("{}")) << ok;
+    QTest::newRow("only one mark dropped")
+        << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF{}") << QByteArray("application/json")
+        << std::optional<QString>(QString(QChar(0xFEFF)) + QStringLiteral("{}")) << ok;
+    QTest::newRow("empty body") << QByteArray() << QByteArray("application/json; charset=UTF-16")
+                                << std::optional<QString>(QString()) << ok;
+
+    QTest::newRow("unknown charset") << chinese.toUtf8()
+                                     << QByteArray("application/json; charset=no-such-codec")
+                                     << none << unknown;
+    QTest::newRow("unknown charset with a mark")
+        << QByteArray("\xEF\xBB\xBF{}") << QByteArray("application/json; charset=x-nothing")
+        << none << unknown;
+    QTest::newRow("NUL in the label") << QByteArray("{}")
+                                      << QByteArray("text/plain; charset=utf-8\0x", 27) << none
+                                      << unknown;
+    QTest::newRow("empty quoted label: UTF-8")
+        << QByteArray("{}") << QByteArray("text/plain; charset=\"\"")
+        << std::optional<QString>(QStringLiteral("{}")) << ok;
+
+    QTest::newRow("invalid UTF-8") << QByteArray("{\"a\":\"\xC3\x28\"}") << QByteArray() << none
+                                   << invalid;
+    QTest::newRow("UTF-8 cut inside a character")
+        << QByteArray("{}\xE5\xAD") << QByteArray("application/json; charset=utf-8") << none
+        << invalid;
+    QTest::newRow("overlong UTF-8") << QByteArray("\xC0\xAF") << QByteArray() << none << invalid;
+    QTest::newRow("UTF-8 of a surrogate") << QByteArray("\xED\xA0\x80") << QByteArray() << none
+                                          << invalid;
+    QTest::newRow("UTF-16 of an odd length")
+        << QByteArray("{\0}\0x", 5) << QByteArray("text/plain; charset=UTF-16LE") << none
+        << invalid;
+    QTest::newRow("UTF-16 with a lone surrogate")
+        << QByteArray("{\0\x00\xD8}\0", 6) << QByteArray("text/plain; charset=UTF-16LE") << none
+        << invalid;
+    QTest::newRow("GBK with a broken pair")
+        << QByteArray("{\x81\x7F}") << QByteArray("text/plain; charset=GBK") << none << invalid;
+    QTest::newRow("Big5 with a broken pair")
+        << QByteArray("{\xA4\x20}") << QByteArray("text/plain; charset=Big5") << none << invalid;
 }
 
 void TestProtocol::decodeBody() {
+    using tavrin::transport::DecodeProblem;
     QFETCH(QByteArray, body);
     QFETCH(QByteArray, contentType);
-    QFETCH(QString, expected);
-    QCOMPARE(tavrin::transport::decodeBody(body, contentType), expected);
+    QFETCH(std::optional<QString>, expected);
+    QFETCH(DecodeProblem, problem);
+    DecodeProblem reported = DecodeProblem::InvalidText;
+    QCOMPARE(tavrin::transport::decodeBody(body, contentType, &reported), expected);
+    QCOMPARE(reported, problem);
+
+    // The answer gives the same, and an empty text for what cannot be decoded.
+    tavrin::transport::Answer answer;
+    answer.status = 200;
+    answer.body = body;
+    answer.contentType = contentType;
+    QCOMPARE(answer.decodedText(), expected);
+    QCOMPARE(answer.text(), expected.value_or(QString()));
 }
 
 void TestProtocol::parseHeartbeat_data() {
@@ -389,9 +584,31 @@ void TestProtocol::parseNoteLoad_data() {
                                       << QJsonValue(37) << true << "a\nb 便";
     QTest::newRow("code null: note") << "{\"code\":null," + note + "}" << true << Kind::Note
                                      << QJsonValue(37) << true << "a\nb 便";
-    QTest::newRow("null note id is a value")
-        << "{\"data\":{\"noteId\":null,\"markdown\":false,\"content\":\"x\"}}" << true << Kind::Note
-        << QJsonValue(QJsonValue::Null) << false << "x";
+    QTest::newRow("null note id cannot go back")
+        << "{\"data\":{\"noteId\":null,\"markdown\":false,\"content\":\"x\"}}" << true
+        << Kind::Inexact << QJsonValue(QJsonValue::Null) << false << "";
+    QTest::newRow("true as note id cannot go back")
+        << "{\"data\":{\"noteId\":true,\"markdown\":true,\"content\":\"x\"}}" << true
+        << Kind::Inexact << QJsonValue(true) << true << "";
+    QTest::newRow("array as note id cannot go back")
+        << "{\"data\":{\"noteId\":[5],\"markdown\":false,\"content\":\"x\"}}" << true
+        << Kind::Inexact << QJsonValue(QJsonArray{5}) << false << "";
+    QTest::newRow("number beyond 2^53 cannot go back")
+        << "{\"data\":{\"noteId\":12345678901234567890,\"markdown\":false,\"content\":\"x\"}}"
+        << true << Kind::Inexact << QJsonValue(12345678901234567890.0) << false << "";
+    QTest::newRow("lone surrogate in the content")
+        << "{\"data\":{\"noteId\":3,\"markdown\":false,\"content\":\"a\\ud800b\"}}" << true
+        << Kind::Inexact << QJsonValue(3) << false << "";
+    QTest::newRow("lone surrogate in a string id")
+        << "{\"data\":{\"noteId\":\"n\\udc00\",\"markdown\":false,\"content\":\"x\"}}" << true
+        << Kind::Inexact << QJsonValue(utf16({u'n', 0xDC00})) << false << "";
+    QTest::newRow("surrogate pair in content and id")
+        << "{\"data\":{\"noteId\":\"\\ud83d\\ude00\",\"markdown\":false,\"content\":\"\\ud83d\\ude00\"}}"
+        << true << Kind::Note << QJsonValue(utf16({0xD83D, 0xDE00})) << false
+        << utf16({0xD83D, 0xDE00});
+    QTest::newRow("2^53 is still exact")
+        << "{\"data\":{\"noteId\":9007199254740992,\"markdown\":false,\"content\":\"x\"}}"
+        << true << Kind::Note << QJsonValue(9007199254740992.0) << false << "x";
     QTest::newRow("empty object: no data")
         << "{}" << true << Kind::Malformed << none << false << "";
     QTest::newRow("data null") << "{\"code\":1,\"data\":null}" << true << Kind::Malformed << none
@@ -432,7 +649,7 @@ void TestProtocol::parseNoteLoad() {
     if (!parsed)
         return;
     QCOMPARE(answer->kind, kind);
-    if (kind != NoteLoadAnswer::Kind::Note)
+    if (kind != NoteLoadAnswer::Kind::Note && kind != NoteLoadAnswer::Kind::Inexact)
         return;
     QCOMPARE(answer->noteId.type(), noteId.type());
     QCOMPARE(answer->noteId, noteId);
@@ -454,10 +671,11 @@ void TestProtocol::noteLoadKeepsIdExactly() {
     QCOMPARE(tavrin::protocol::idText(numeric->noteId), QStringLiteral("9007199254740991"));
     QCOMPARE(tavrin::protocol::idText(text->noteId), QStringLiteral("9007199254740991"));
 
+    // An object is kept as it came, but no form field could name it again.
     const auto nested = tavrin::protocol::parseNoteLoad(
         "{\"data\":{\"noteId\":{\"k\":[1,2]},\"markdown\":true,\"content\":\"c\"}}");
     QVERIFY(nested);
-    QCOMPARE(nested->kind, NoteLoadAnswer::Kind::Note);
+    QCOMPARE(nested->kind, NoteLoadAnswer::Kind::Inexact);
     QCOMPARE(nested->noteId, QJsonValue(QJsonObject{{"k", QJsonArray{1, 2}}}));
 }
 
@@ -477,6 +695,22 @@ void TestProtocol::charCountText_data() {
     QTest::newRow("true") << QJsonValue(true) << Text("true");
     QTest::newRow("false") << QJsonValue(false) << Text("false");
     QTest::newRow("null") << QJsonValue(QJsonValue::Null) << Text("null");
+    // A title is no place for a long text: 32 units at most, the last one an ellipsis.
+    const QString ellipsis(QChar(0x2026));
+    QTest::newRow("32 units kept") << QJsonValue(QString(32, QLatin1Char('7')))
+                                   << Text(QString(32, QLatin1Char('7')));
+    QTest::newRow("33 units cut") << QJsonValue(QString(33, QLatin1Char('7')))
+                                  << Text(QString(31, QLatin1Char('7')) + ellipsis);
+    QTest::newRow("20 MB string cut") << QJsonValue(QString(20 * 1000 * 1000, QLatin1Char('x')))
+                                      << Text(QString(31, QLatin1Char('x')) + ellipsis);
+    QTest::newRow("pair not split")
+        << QJsonValue(QString(30, QLatin1Char('a')) + utf16({0xD83D, 0xDE00, 0xD83D, 0xDE00}))
+        << Text(QString(30, QLatin1Char('a')) + ellipsis);
+    QJsonArray many;
+    for (int i = 0; i < 1000; ++i)
+        many.append(i);
+    QTest::newRow("long array cut") << QJsonValue(many)
+                                    << Text(QStringLiteral("0,1,2,3,4,5,6,7,8,9,10,11,12,13") + ellipsis);
 }
 
 void TestProtocol::charCountText() {

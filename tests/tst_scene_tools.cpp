@@ -731,18 +731,30 @@ private slots:
         QTest::addColumn<QString>("slider");
         QTest::addColumn<QString>("key");
         QTest::addColumn<int>("value");
+        QTest::addColumn<int>("held"); // what the store takes of it
         QTest::addColumn<qreal>("handle");
         QTest::addColumn<QString>("title");
+        // The font dialog picks sizes beyond the slider's 40, up to 96 pixels.
         QTest::newRow("font size 55")
             << "fontSizeDialog"
             << "fontSizeSlider"
-            << "fontSize" << 55 << 40.0 << QStringLiteral("设置字体大小55");
+            << "fontSize" << 55 << 55 << 40.0 << QStringLiteral("设置字体大小55");
+        QTest::newRow("font size 500")
+            << "fontSizeDialog"
+            << "fontSizeSlider"
+            << "fontSize" << 500 << 96 << 40.0 << QStringLiteral("设置字体大小96");
+        QTest::newRow("font size -5") << "fontSizeDialog"
+                                      << "fontSizeSlider"
+                                      << "fontSize" << -5 << 0 << 0.0
+                                      << QStringLiteral("设置字体大小0");
+        // A margin goes from 0 to 40, like its slider.
         QTest::newRow("padding 41") << "paddingDialog"
                                     << "paddingSlider"
-                                    << "padding" << 41 << 40.0 << QStringLiteral("设置内边距：41");
+                                    << "padding" << 41 << 40 << 40.0
+                                    << QStringLiteral("设置内边距：40");
         QTest::newRow("padding -3") << "paddingDialog"
                                     << "paddingSlider"
-                                    << "padding" << -3 << 0.0 << QStringLiteral("设置内边距：-3");
+                                    << "padding" << -3 << 0 << 0.0 << QStringLiteral("设置内边距：0");
     }
 
     void sliderShowsAnOutOfRangeSettingAtTheEnd() {
@@ -750,6 +762,7 @@ private slots:
         QFETCH(QString, slider);
         QFETCH(QString, key);
         QFETCH(int, value);
+        QFETCH(int, held);
         QFETCH(qreal, handle);
         QFETCH(QString, title);
         QTemporaryDir dir;
@@ -758,7 +771,7 @@ private slots:
         scene.find(dialog)->setProperty("visible", true);
         QCOMPARE(sliderValue(scene, slider), handle);
         QCOMPARE(titleOf(scene, dialog), title);
-        QCOMPARE(setting(scene, key.toLatin1()), value); // shown, not written back
+        QCOMPARE(setting(scene, key.toLatin1()), held); // shown, not written back
     }
 
     void showMsgReplacesAndRecentres() {

@@ -5,8 +5,10 @@
 #include "support/HttpsTestServer.h"
 #include "support/SceneFixture.h"
 #include "update/MakerSite.h"
+#include "update/UpdateChecker.h"
 
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QNetworkReply>
 #include <QTemporaryDir>
 #include <QTest>
@@ -109,6 +111,33 @@ private slots:
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests.first().query,
                  QStringLiteral("appType=QuesslyPC&byHand=true&versionCode=7"));
+    }
+
+    // A server that takes the connection and never answers: the manual check gives up after its
+    // deadline and says so like after any other failure.
+    void manualCheckThatTimesOutShowsTheFailure() {
+        tavrin::test::TestAnswer silent;
+        silent.silent = true;
+        m_server.setAnswer(kCheckPath, silent);
+        QTemporaryDir dir;
+        SceneFixture scene(dir.path());
+        QVERIFY(scene.activate());
+        auto* updater = qobject_cast<tavrin::UpdateChecker*>(scene.find(QStringLiteral("updater")));
+        QVERIFY(updater);
+        QCOMPARE(updater->timeoutMs(), 10000);
+        updater->setTimeoutMs(300);
+        QElapsedTimer clock;
+        clock.start();
+        scene.click(scene.item("btnCheckUpdate"));
+        QTRY_VERIFY_WITH_TIMEOUT(isVisible(scene, "msgDialog"), kWait);
+        // Given up on, not answered: the request is still held by the server.
+        QVERIFY2(clock.elapsed() >= 270, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(m_server.silentCount(), 1);
+        QCOMPARE(scene.find("msgDialog")->property("title").toString(), QStringLiteral("检查更新"));
+        QCOMPARE(scene.find("msgLabel")->property("text").toString(),
+                 QStringLiteral("网络异常，请检查网络是否畅通～"));
+        QVERIFY(!isVisible(scene, "updateDialog"));
+        m_server.releaseSilent();
     }
 
     void newVersionDialogAndItsButtons() {

@@ -141,16 +141,22 @@ private slots:
             QCOMPARE(scene.attrs()->ip(), QStringLiteral("127.0.1.10"));
             QVERIFY(scene.link()->countDown()->isActive());
 
-            // A text that merely contains an address is stored whole.
-            scene.typeText(QStringLiteral(" 127.0.1.12 "));
-            QCOMPARE(scene.settings()->property("input").toString(),
-                     QStringLiteral(" 127.0.1.12 "));
-            QTRY_COMPARE(scene.attrs()->ip(), QStringLiteral(" 127.0.1.12 "));
+            // A text that merely contains an address is none: red, and nothing taken.
+            selectAllAndType(scene, QStringLiteral(" 127.0.1.12 "));
+            QCOMPARE(borderColour(scene), QStringLiteral("#ed3333"));
+            QCOMPARE(scene.settings()->property("input").toString(), QStringLiteral("127.0.1.10"));
+            QCOMPARE(scene.attrs()->ip(), QStringLiteral("127.0.1.10"));
+            // Typed on the way, 127.0.1.12 is stored, but the port and path after it are not,
+            // and the link never went there: it had not stood still.
+            selectAllAndType(scene, QStringLiteral("127.0.1.12:8081/#"));
+            QCOMPARE(borderColour(scene), QStringLiteral("#ed3333"));
+            QCOMPARE(scene.settings()->property("input").toString(), QStringLiteral("127.0.1.12"));
+            QCOMPARE(scene.attrs()->ip(), QStringLiteral("127.0.1.10"));
             selectAllAndType(scene, QStringLiteral("127.0.1.13"));
             // An invalid text right after a valid one: the valid one is not taken.
             selectAllAndType(scene, QStringLiteral("x"));
             QVERIFY(!scene.find("addressSettles")->property("running").toBool());
-            QCOMPARE(scene.attrs()->ip(), QStringLiteral(" 127.0.1.12 "));
+            QCOMPARE(scene.attrs()->ip(), QStringLiteral("127.0.1.10"));
         }
         // Second start: the last valid text reaches the field, unfocused, and is handed on at once.
         SceneFixture again(dir.path());

@@ -3,6 +3,7 @@
 // closing the window of the real scene ends it with 0.
 
 #include "app/Startup.h"
+#include "link/transport/GuardedNetwork.h"
 #include "update/MakerSite.h"
 
 #include <QGuiApplication>
@@ -23,12 +24,16 @@ int runChild(int argc, char** argv) {
     const bool closeWhenShown = argc > 3 && std::strcmp(argv[3], "close") == 0;
     tavrin::maker::setHostForTesting(QStringLiteral("127.0.0.1:9"));
     int childArgc = 1;
-    return tavrin::runApplication(childArgc, argv, scene, [closeWhenShown](QQmlApplicationEngine&) {
+    return tavrin::runApplication(childArgc, argv, scene, [closeWhenShown](QQmlApplicationEngine& engine) {
         // The scene is loaded and the event loop not yet running.
         int visible = 0;
         for (QWindow* window : QGuiApplication::topLevelWindows())
             visible += window->isVisible() ? 1 : 0;
         QTextStream(stdout) << "visible-windows=" << visible << Qt::endl;
+        // The scene's own fetches go through the program's guarded managers.
+        const bool guarded = qobject_cast<tavrin::transport::GuardedNetworkAccessManager*>(
+                                 engine.networkAccessManager()) != nullptr;
+        QTextStream(stdout) << "guarded-network=" << (guarded ? 1 : 0) << Qt::endl;
         if (closeWhenShown) {
             QTimer::singleShot(200, [] {
                 for (QWindow* window : QGuiApplication::topLevelWindows())
@@ -104,6 +109,8 @@ private slots:
         const Outcome outcome =
             runProgram(QStringLiteral("qrc:/main.qml"), QStringLiteral("close"));
         QVERIFY2(outcome.output.contains(QLatin1String("visible-windows=1")),
+                 qPrintable(outcome.output));
+        QVERIFY2(outcome.output.contains(QLatin1String("guarded-network=1")),
                  qPrintable(outcome.output));
         QCOMPARE(outcome.exitCode, 0);
     }

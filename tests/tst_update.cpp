@@ -4,6 +4,7 @@
 #include "update/MakerSite.h"
 #include "update/UpdateChecker.h"
 
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
@@ -43,6 +44,8 @@ private slots:
     void requestOnTheWire_data();
     void requestOnTheWire();
     void overlappingChecksKeepTheirOwnMode();
+    void failuresWithinTheDeadline_data();
+    void failuresWithinTheDeadline();
 
 private:
     void addRows(const char* name, const QString& host, const TestAnswer& answer,
@@ -143,6 +146,9 @@ void UpdateTest::answerHandling_data() {
     addRows("status 404", {}, answer(positive, 404), none, kNetworkFailure);
     addRows("status 500", {}, answer(positive, 500), none, kNetworkFailure);
     addRows("status 201", {}, answer(positive, 201), none, kNetworkFailure);
+    // No redirect is followed: a 3xx answer is a failure like any other.
+    addRows("status 302", {}, answer(positive, 302), none, kNetworkFailure);
+    addRows("status 308", {}, answer(positive, 308), none, kNetworkFailure);
     addRows("connection refused", m_refusedHost, answer(positive), none, kNetworkFailure);
     addRows("untrusted certificate", m_untrusted.hostAndPort(), answer(positive), none,
             kNetworkFailure);
@@ -200,7 +206,9 @@ void UpdateTest::answerHandling() {
     // The answer is handled once the request has completed, never inside the call.
     QCOMPARE(finished.count(), 0);
 
-    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kTimeoutMs);
+    // Woken by the signal itself rather than by polling: the table is long.
+    QVERIFY(finished.wait(kTimeoutMs));
+    QCOMPARE(finished.count(), 1);
     // The reply's own completion handler has run by now: it is connected to the same signal.
     QCOMPARE(m_server.requestCount(), host.isEmpty() ? 1 : 0);
     // A refused TLS handshake never gets as far as an HTTP request.
@@ -220,7 +228,8 @@ void UpdateTest::answerHandling() {
         QCOMPARE(messages.at(0).at(1).toString(), expectedMessage);
     }
 
-    QTRY_VERIFY_WITH_TIMEOUT(network->findChildren<QNetworkReply*>().isEmpty(), kTimeoutMs);
+    QVERIFY(QTest::qWaitFor([network] { return network->findChildren<QNetworkReply*>().isEmpty(); },
+                            kTimeoutMs));
 }
 
 void UpdateTest::requestOnTheWire_data() {
@@ -284,6 +293,77 @@ void UpdateTest::overlappingChecksKeepTheirOwnMode() {
     QCOMPARE(queries, QStringList({QStringLiteral("appType=QuesslyPC&byHand=false&versionCode=7"),
                                    QStringLiteral("appType=QuesslyPC&byHand=true&versionCode=7"),
                                    QStringLiteral("appType=QuesslyPC&byHand=true&versionCode=7")}));
+}
+
+void UpdateTest::failuresWithinTheDeadline_data() {
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("byHand");
+    QTest::addColumn<QString>("expectedNote");
+    QTest::addColumn<QString>("expectedMessage");
+
+    const QString none;
+    const QByteArray within = R"({"code":0,"msg":")" + QByteArray(60 * 1024, 'm') + R"("})";
+    const QByteArray beyond = R"({"code":0,"msg":")" + QByteArray(65 * 1024, 'm') + R"("})";
+    const QByteArray beyondNote =
+        R"({"code":1,"data":{"upgradeNote":")" + QByteArray(65 * 1024, 'n') + R"("}})";
+    QTest::newRow("silent server, manual") << true << 0 << QByteArray() << true << none
+                                           << kNetworkFailure;
+    QTest::newRow("silent server, automatic") << true << 0 << QByteArray() << false << none << none;
+    QTest::newRow("slower than the deadline, manual")
+        << false << 600 << QByteArray(R"({"code":0,"msg":"late"})") << true << none
+        << kNetworkFailure;
+    QTest::newRow("larger than 64 KiB, manual") << false << 0 << beyond << true << none
+                                                << kNetworkFailure;
+    QTest::newRow("larger than 64 KiB, automatic, a note")
+        << false << 0 << beyondNote << false << none << none;
+    QTest::newRow("60 KiB is taken") << false << 0 << within << true << none
+                                     << QString(60 * 1024, QLatin1Char('m'));
+}
+
+void UpdateTest::failuresWithinTheDeadline() {
+    QFETCH(bool, silent);
+    QFETCH(int, delayMs);
+    QFETCH(QByteArray, body);
+    QFETCH(bool, byHand);
+    QFETCH(QString, expectedNote);
+    QFETCH(QString, expectedMessage);
+    constexpr int kDeadlineMs = 300;
+
+    TestAnswer answer;
+    answer.body = body;
+    answer.silent = silent;
+    answer.delayMs = delayMs;
+    m_server.setAnswer(kCheckPath, answer);
+
+    UpdateChecker checker;
+    QCOMPARE(checker.timeoutMs(), 10000); // the program's own, shortened here
+    checker.setTimeoutMs(kDeadlineMs);
+    auto* network = checker.findChild<QNetworkAccessManager*>();
+    QVERIFY(network);
+    QSignalSpy finished(network, &QNetworkAccessManager::finished);
+    QSignalSpy notes(&checker, &UpdateChecker::newVersionFound);
+    QSignalSpy messages(&checker, &UpdateChecker::messageRequested);
+    QElapsedTimer clock;
+    clock.start();
+    checker.checkUpdate(byHand);
+    QVERIFY(finished.wait(kTimeoutMs));
+    const qint64 elapsed = clock.elapsed();
+
+    if (silent || delayMs > 0) {
+        QVERIFY2(elapsed >= kDeadlineMs * 9 / 10 && elapsed < kDeadlineMs + 1000,
+                 qPrintable(QString::number(elapsed)));
+    }
+    QCOMPARE(notes.count(), expectedNote.isNull() ? 0 : 1);
+    if (expectedMessage.isNull()) {
+        QCOMPARE(messages.count(), 0);
+    } else {
+        QCOMPARE(messages.count(), 1);
+        QCOMPARE(messages.at(0).at(0).toString(), kTitle);
+        QCOMPARE(messages.at(0).at(1).toString(), expectedMessage);
+    }
+    m_server.releaseSilent();
 }
 
 QTEST_GUILESS_MAIN(UpdateTest)

@@ -1,7 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Window 2.15
 import QtQuick.Controls 2.15
-import Qt.labs.settings 1.1
 import Qt.labs.platform 1.1 as Platform
 import Tavrin 1.0
 import "dialogs"
@@ -22,16 +21,12 @@ Window {
 
     // ---- State -------------------------------------------------------------
 
-    Settings {
+    // fontSize, padding, fontFamily, bgColor, color and input, checked as they are
+    // read and written. Stored values arrive in this order once the scene is built:
+    // the appearance before the remembered address.
+    SettingsStore {
         id: settings
         objectName: "settings"
-        // Stored values arrive in this order: the appearance before the remembered address.
-        property int fontSize: 15
-        property int padding: 10
-        property string fontFamily: ""
-        property string bgColor: "#00000000"
-        property string color: "#444444"
-        property string input: ""
     }
 
     Attrs {

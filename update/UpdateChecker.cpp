@@ -3,10 +3,8 @@
 #include "link/transport/Transport.h"
 #include "state/Version.h"
 #include "update/MakerSite.h"
+#include "update/UpdateAnswer.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcUpdate, "tavrin.update", QtInfoMsg)
@@ -14,9 +12,10 @@ Q_LOGGING_CATEGORY(lcUpdate, "tavrin.update", QtInfoMsg)
 // What an answer leads to:
 //   status 200, `code` the number 1, a note   -> newVersionFound (manual and automatic)
 //   status 200, `code` anything else, a msg   -> messageRequested (manual only)
-//   status 200, not a JSON object, or no text -> nothing
-//   any other status, or no answer at all     -> the network message (manual only)
-// No timeout is set: a check that never completes shows nothing.
+//   status 200, not a JSON object, no text, or
+//   a body that cannot be decoded              -> nothing
+//   any other status, no answer at all, no whole
+//   answer within the deadline, a larger one   -> the network message (manual only)
 
 namespace tavrin {
 
@@ -24,10 +23,6 @@ namespace {
 
 const QString kMessageTitle = QStringLiteral("检查更新");
 const QString kNetworkFailureText = QStringLiteral("网络异常，请检查网络是否畅通～");
-
-QString stringOrEmpty(const QJsonValue& value) {
-    return value.isString() ? value.toString() : QString();
-}
 
 } // namespace
 
@@ -46,40 +41,30 @@ QString UpdateChecker::downloadPage() const {
 void UpdateChecker::checkUpdate(bool byHand) {
     const QUrl url = maker::checkUpdateUrl(byHand, kVersionCode);
     qCDebug(lcUpdate) << "checking" << url;
-    m_transport->get(url, transport::Transport::kNoTimeout, this,
-                     [this, byHand](const transport::Answer& answer) {
-                         handleAnswer(answer, byHand);
-                     });
+    m_transport->get(
+        url, {m_timeoutMs, update::kMaxAnswerBytes}, this,
+        [this, byHand](const transport::Answer& answer) { handleAnswer(answer, byHand); });
 }
 
 void UpdateChecker::handleAnswer(const transport::Answer& reply, bool byHand) {
-    qCDebug(lcUpdate) << "answer" << reply.status;
-    // No answer at all (refused, failed handshake, ...) leaves the status 0.
+    qCDebug(lcUpdate) << "answer" << reply.status << reply.failure;
     if (!reply.isOk()) {
         if (byHand)
             emit messageRequested(kMessageTitle, kNetworkFailureText);
         return;
     }
-
-    const QJsonDocument document = QJsonDocument::fromJson(reply.text().toUtf8());
-    if (!document.isObject())
-        return;
-    const QJsonObject answer = document.object();
-
-    const QJsonValue code = answer.value(QLatin1String("code"));
-    if (code.isDouble() && code.toDouble() == 1) {
-        const QString note = stringOrEmpty(
-            answer.value(QLatin1String("data")).toObject().value(QLatin1String("upgradeNote")));
-        if (!note.isEmpty())
-            emit newVersionFound(note);
-        return;
+    const update::UpdateAnswer answer = update::readUpdateAnswer(reply.text());
+    switch (answer.kind) {
+    case update::UpdateAnswer::Kind::NewVersion:
+        emit newVersionFound(answer.text);
+        break;
+    case update::UpdateAnswer::Kind::Message:
+        if (byHand)
+            emit messageRequested(kMessageTitle, answer.text);
+        break;
+    case update::UpdateAnswer::Kind::Nothing:
+        break;
     }
-
-    if (!byHand)
-        return;
-    const QString message = stringOrEmpty(answer.value(QLatin1String("msg")));
-    if (!message.isEmpty())
-        emit messageRequested(kMessageTitle, message);
 }
 
 } // namespace tavrin

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/UpdateAnswer.h"
+
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -27,6 +29,10 @@ public:
     // signals below, or as nothing (see the .cpp for which answer gives what).
     Q_INVOKABLE void checkUpdate(bool byHand);
 
+    // The deadline of the checks sent from now on (tests shorten it).
+    void setTimeoutMs(int timeoutMs) { m_timeoutMs = timeoutMs; }
+    int timeoutMs() const { return m_timeoutMs; }
+
 signals:
     // A newer version exists; the scene shows its dialog with this note.
     void newVersionFound(const QString& upgradeNote);
@@ -37,6 +43,7 @@ private:
     void handleAnswer(const transport::Answer& reply, bool byHand);
 
     transport::Transport* m_transport;
+    int m_timeoutMs = update::kCheckTimeoutMs;
 };
 
 } // namespace tavrin

@@ -10,28 +10,6 @@ namespace tavrin::protocol {
 
 namespace {
 
-// UTF-8 as a JavaScript string is sent: a lone surrogate becomes U+FFFD
-// (QString::toUtf8 would write '?').
-QByteArray toWellFormedUtf8(const QString& text) {
-    QString fixed;
-    const int length = text.size();
-    for (int i = 0; i < length; ++i) {
-        const QChar unit = text.at(i);
-        if (unit.isHighSurrogate() && i + 1 < length && text.at(i + 1).isLowSurrogate()) {
-            if (!fixed.isNull())
-                fixed.append(unit).append(text.at(i + 1));
-            ++i;
-        } else if (unit.isSurrogate()) {
-            if (fixed.isNull())
-                fixed = text.left(i);
-            fixed.append(QChar(QChar::ReplacementCharacter));
-        } else if (!fixed.isNull()) {
-            fixed.append(unit);
-        }
-    }
-    return (fixed.isNull() ? text : fixed).toUtf8();
-}
-
 bool isUnreservedInUriComponent(char16_t unit) {
     if ((unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z') ||
         (unit >= u'0' && unit <= u'9'))
@@ -113,6 +91,16 @@ QString jsonValueText(const QJsonValue& value) {
     return QStringLiteral("undefined");
 }
 
+// At most kMaxCharCountTextLength units: a window title is no place for megabytes.
+QString capped(const QString& text) {
+    if (text.size() <= kMaxCharCountTextLength)
+        return text;
+    int keep = kMaxCharCountTextLength - 1;
+    if (text.at(keep - 1).isHighSurrogate())
+        --keep;
+    return text.left(keep) + QChar(0x2026);
+}
+
 } // namespace
 
 QString requestUrlText(const QString& address, QLatin1String path) {
@@ -185,20 +173,67 @@ std::optional<QByteArray> encodeURIComponent(QStringView text) {
     return out;
 }
 
-std::optional<QByteArray> contentBody(const QJsonValue& id, QStringView content) {
-    std::optional<QByteArray> encoded = encodeURIComponent(content);
+bool hasLoneSurrogate(QStringView text) {
+    const auto length = text.size();
+    const QChar* units = text.data();
+    for (qsizetype i = 0; i < length; ++i) {
+        if (!units[i].isSurrogate())
+            continue;
+        if (units[i].isHighSurrogate() && i + 1 < length && units[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        return true;
+    }
+    return false;
+}
+
+bool canSendContentExactly(QStringView content) {
+    return !hasLoneSurrogate(content);
+}
+
+bool canSendIdExactly(const QJsonValue& id) {
+    // 2^53: up to here every integer is a double, and the shortest text of a
+    // double reads back as that double.
+    constexpr double kLargestExactInteger = 9007199254740992.0;
+    switch (id.type()) {
+    case QJsonValue::Double:
+        return std::isfinite(id.toDouble()) && std::abs(id.toDouble()) <= kLargestExactInteger;
+    case QJsonValue::String:
+        return !hasLoneSurrogate(id.toString());
+    default:
+        return false;
+    }
+}
+
+namespace {
+
+std::optional<QByteArray> noteIdField(const QJsonValue& id) {
+    std::optional<QByteArray> encoded = encodeURIComponent(idText(id));
     if (!encoded)
         return std::nullopt;
-    return "noteId=" + toWellFormedUtf8(idText(id)) + "&content=" + *encoded;
+    return "noteId=" + *encoded;
+}
+
+} // namespace
+
+std::optional<QByteArray> contentBody(const QJsonValue& id, QStringView content) {
+    std::optional<QByteArray> field = noteIdField(id);
+    std::optional<QByteArray> encoded = encodeURIComponent(content);
+    if (!field || !encoded)
+        return std::nullopt;
+    return *field + "&content=" + *encoded;
 }
 
 QByteArray selectionBody(const QJsonValue& id, int start, int end) {
-    return "noteId=" + toWellFormedUtf8(idText(id)) + "&start=" + QByteArray::number(start) +
-           "&end=" + QByteArray::number(end);
+    const std::optional<QByteArray> field = noteIdField(id);
+    if (!field)
+        return {};
+    return *field + "&start=" + QByteArray::number(start) + "&end=" + QByteArray::number(end);
 }
 
 QByteArray saveBody(const QJsonValue& id) {
-    return "noteId=" + toWellFormedUtf8(idText(id));
+    return noteIdField(id).value_or(QByteArray());
 }
 
 std::optional<HeartbeatAnswer> parseHeartbeat(const QString& body) {
@@ -234,9 +269,14 @@ std::optional<NoteLoadAnswer> parseNoteLoad(const QString& body) {
     const QJsonValue content = note.value(QLatin1String("content"));
     if (noteId.isUndefined() || !markdown.isBool() || !content.isString())
         return answer;
-    answer.kind = NoteLoadAnswer::Kind::Note;
     answer.noteId = noteId;
     answer.markdown = markdown.toBool();
+    // A note that could not go back as it came must never be taken for it.
+    if (!canSendIdExactly(noteId) || !canSendContentExactly(content.toString())) {
+        answer.kind = NoteLoadAnswer::Kind::Inexact;
+        return answer;
+    }
+    answer.kind = NoteLoadAnswer::Kind::Note;
     answer.content = content.toString();
     return answer;
 }
@@ -244,7 +284,7 @@ std::optional<NoteLoadAnswer> parseNoteLoad(const QString& body) {
 std::optional<QString> charCountText(const QJsonValue& count) {
     if (count.isUndefined() || (count.isString() && count.toString().isEmpty()))
         return std::nullopt;
-    return jsonValueText(count);
+    return capped(jsonValueText(count));
 }
 
 } // namespace tavrin::protocol

@@ -1,80 +1,79 @@
 #include "link/transport/Transport.h"
 
+#include "link/transport/AnswerReader.h"
+#include "link/transport/HttpExchange.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
-#include <QTextCodec>
 
 namespace tavrin::transport {
 
 namespace {
 
-// The value of the `charset` parameter of a Content-Type header, unquoted.
-QByteArray charsetParameter(const QByteArray& contentType) {
-    const QList<QByteArray> parts = contentType.split(';');
-    for (int i = 1; i < parts.size(); ++i) {
-        const QByteArray parameter = parts.at(i).trimmed();
-        const int equals = parameter.indexOf('=');
-        if (equals < 0 || parameter.left(equals).trimmed().toLower() != "charset")
-            continue;
-        QByteArray value = parameter.mid(equals + 1).trimmed();
-        if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
-            value = value.mid(1, value.size() - 2);
-        return value;
-    }
-    return {};
-}
-
-QNetworkRequest requestFor(const QUrl& url, int timeoutMs) {
+QNetworkRequest requestFor(const QUrl& url) {
     QNetworkRequest request(url);
     request.setRawHeader(kContentTypeName, kContentTypeValue);
-    if (timeoutMs != Transport::kNoTimeout)
-        request.setTransferTimeout(timeoutMs);
+    prepareRequest(request);
     return request;
 }
 
-void deliverWhenFinished(QNetworkReply* reply, QObject* context, Transport::Done done) {
-    QObject::connect(reply, &QNetworkReply::finished, reply,
-                     [reply, guard = QPointer<QObject>(context), done = std::move(done)] {
-                         reply->deleteLater();
-                         if (!guard)
-                             return;
-                         Answer answer;
-                         answer.status =
-                             reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-                         answer.body = reply->readAll();
-                         answer.contentType = reply->rawHeader("Content-Type");
-                         done(answer);
-                     });
+bool isPlainHttp(const QUrl& url) {
+    return url.scheme() == QLatin1String("http") || !url.isValid();
+}
+
+const HttpExchange::Headers kFormHeader{{kContentTypeName, kContentTypeValue}};
+
+void deliverWhenRead(QNetworkReply* reply, const Limits& limits, qint64 uploadBytes,
+                     Transport::Done done) {
+    new AnswerReader(reply, limits, uploadBytes, std::move(done));
 }
 
 } // namespace
 
-QString Answer::text() const {
-    return decodeBody(body, contentType);
+std::optional<QString> Answer::decodedText(DecodeProblem* problem) const {
+    return decodeBody(body, contentType, problem);
 }
 
-QString decodeBody(const QByteArray& body, const QByteArray& contentTypeHeader) {
-    const QByteArray charset = charsetParameter(contentTypeHeader);
-    QTextCodec* codec = charset.isEmpty() ? nullptr : QTextCodec::codecForName(charset);
-    if (!codec)
-        codec = QTextCodec::codecForName("UTF-8");
-    return codec->toUnicode(body);
+QString Answer::text() const {
+    return decodedText().value_or(QString());
 }
 
 HttpTransport::HttpTransport(QObject* parent)
     : Transport(parent)
-    , m_network(new QNetworkAccessManager(this)) {}
-
-void HttpTransport::get(const QUrl& url, int timeoutMs, QObject* context, Done done) {
-    deliverWhenFinished(m_network->get(requestFor(url, timeoutMs)), context, std::move(done));
+    , m_network(new QNetworkAccessManager(this)) {
+    m_network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
-void HttpTransport::postForm(const QUrl& url, const QByteArray& body, int timeoutMs,
+Transport::Done HttpTransport::guarded(QObject* context, Done done) {
+    return [guard = QPointer<QObject>(context), contextGiven = context != nullptr,
+            done = std::move(done)](const Answer& answer) {
+        if (contextGiven && !guard)
+            return;
+        done(answer);
+    };
+}
+
+void HttpTransport::get(const QUrl& url, const Limits& limits, QObject* context, Done done) {
+    if (isPlainHttp(url)) {
+        new HttpExchange(url, "GET", kFormHeader, QByteArray(), limits,
+                         guarded(context, std::move(done)), this);
+        return;
+    }
+    deliverWhenRead(m_network->get(requestFor(url)), limits, 0, guarded(context, std::move(done)));
+}
+
+void HttpTransport::postForm(const QUrl& url, const QByteArray& body, const Limits& limits,
                              QObject* context, Done done) {
-    deliverWhenFinished(m_network->post(requestFor(url, timeoutMs), body), context,
-                        std::move(done));
+    if (isPlainHttp(url)) {
+        // Never null, so that an empty form still says "Content-Length: 0".
+        new HttpExchange(url, "POST", kFormHeader, body.isNull() ? QByteArray("") : body, limits,
+                         guarded(context, std::move(done)), this);
+        return;
+    }
+    deliverWhenRead(m_network->post(requestFor(url), body), limits, body.size(),
+                    guarded(context, std::move(done)));
 }
 
 } // namespace tavrin::transport

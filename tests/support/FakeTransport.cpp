@@ -11,16 +11,17 @@ QString FakeTransport::Sent::formValue(const QString& key) const {
     return QUrlQuery(form).queryItemValue(key, QUrl::FullyDecoded);
 }
 
-void FakeTransport::get(const QUrl& url, int timeoutMs, QObject* context, Done done) {
-    const Sent request{QStringLiteral("GET"), url, {}, timeoutMs};
+void FakeTransport::get(const QUrl& url, const tavrin::transport::Limits& limits, QObject* context,
+                        Done done) {
+    const Sent request{QStringLiteral("GET"), url, {}, limits.timeoutMs, limits.maxBytes};
     m_sent.append(request);
     m_pending.append(Pending{request, context, std::move(done), context != nullptr});
     respondLater();
 }
 
-void FakeTransport::postForm(const QUrl& url, const QByteArray& body, int timeoutMs,
-                             QObject* context, Done done) {
-    const Sent request{QStringLiteral("POST"), url, body, timeoutMs};
+void FakeTransport::postForm(const QUrl& url, const QByteArray& body,
+                             const tavrin::transport::Limits& limits, QObject* context, Done done) {
+    const Sent request{QStringLiteral("POST"), url, body, limits.timeoutMs, limits.maxBytes};
     m_sent.append(request);
     m_pending.append(Pending{request, context, std::move(done), context != nullptr});
     respondLater();
@@ -96,8 +97,10 @@ bool FakeTransport::answerJson(const QString& path, const QByteArray& body, int 
     return answer(path, json(body, status));
 }
 
-bool FakeTransport::fail(const QString& path) {
-    return answer(path, Answer{});
+bool FakeTransport::fail(const QString& path, tavrin::transport::Failure failure) {
+    Answer none;
+    none.failure = failure;
+    return answer(path, none);
 }
 
 int FakeTransport::answerAll(const QString& path, const Answer& answer) {

@@ -20,15 +20,17 @@ public:
         QUrl url;
         QByteArray body;
         int timeoutMs = 0;
+        qint64 maxBytes = 0;
         QString path() const { return url.path(); }
         QString formValue(const QString& key) const;
     };
 
     using Transport::Transport;
 
-    void get(const QUrl& url, int timeoutMs, QObject* context, Done done) override;
-    void postForm(const QUrl& url, const QByteArray& body, int timeoutMs, QObject* context,
-                  Done done) override;
+    void get(const QUrl& url, const tavrin::transport::Limits& limits, QObject* context,
+             Done done) override;
+    void postForm(const QUrl& url, const QByteArray& body, const tavrin::transport::Limits& limits,
+                  QObject* context, Done done) override;
 
     // Every request sent, in order; those of one path.
     const QList<Sent>& sent() const { return m_sent; }
@@ -44,8 +46,9 @@ public:
     bool answer(const QString& path, const tavrin::transport::Answer& answer);
     bool answerNewest(const QString& path, const tavrin::transport::Answer& answer);
     bool answerJson(const QString& path, const QByteArray& json, int status = 200);
-    // No answer at all: refused, reset or timed out.
-    bool fail(const QString& path);
+    // No whole answer: refused or reset (NoAnswer), timed out, too large, cut short...
+    bool fail(const QString& path,
+              tavrin::transport::Failure failure = tavrin::transport::Failure::NoAnswer);
     // Answers every pending request of `path` (all paths for an empty one) alike.
     int answerAll(const QString& path, const tavrin::transport::Answer& answer);
 

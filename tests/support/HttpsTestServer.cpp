@@ -11,6 +11,7 @@
 #include <openssl/x509v3.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -113,6 +114,10 @@ struct HttpsTestServer::Private {
     std::thread thread;
 
     mutable std::mutex mutex;
+    std::condition_variable released;
+    quint64 releaseGeneration = 0; // raised by releaseSilent() and stop()
+    int silentCount = 0;
+    bool stopping = false;
     QHash<QString, TestAnswer> answers;
     QList<RecordedRequest> requests;
 
@@ -171,6 +176,13 @@ void HttpsTestServer::Private::handle(const httplib::Request& request,
         response.status = 404;
         return;
     }
+    if (answer.silent) {
+        std::unique_lock lock(mutex);
+        ++silentCount;
+        const quint64 generation = releaseGeneration;
+        released.wait(lock, [&] { return stopping || releaseGeneration != generation; });
+        --silentCount;
+    }
     if (answer.delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(answer.delayMs));
     response.status = answer.status;
@@ -192,6 +204,10 @@ HttpsTestServer::~HttpsTestServer() {
 
 bool HttpsTestServer::start(quint16 port) {
     stop();
+    {
+        std::lock_guard lock(d->mutex);
+        d->stopping = false;
+    }
     auto server = std::make_unique<httplib::SSLServer>(d->serverCert.get(), d->serverKey.get());
     if (!server->is_valid())
         return false;
@@ -226,6 +242,11 @@ bool HttpsTestServer::start(quint16 port) {
 void HttpsTestServer::stop() {
     if (!d->server)
         return;
+    {
+        std::lock_guard lock(d->mutex);
+        d->stopping = true;
+    }
+    d->released.notify_all();
     d->server->stop();
     if (d->thread.joinable())
         d->thread.join();
@@ -264,6 +285,19 @@ void HttpsTestServer::setJsonAnswer(const QString& path, const QByteArray& json,
     answer.status = status;
     answer.body = json;
     setAnswer(path, answer);
+}
+
+void HttpsTestServer::releaseSilent() {
+    {
+        std::lock_guard lock(d->mutex);
+        ++d->releaseGeneration;
+    }
+    d->released.notify_all();
+}
+
+int HttpsTestServer::silentCount() const {
+    std::lock_guard lock(d->mutex);
+    return d->silentCount;
 }
 
 void HttpsTestServer::clearAnswers() {

@@ -29,6 +29,8 @@ struct TestAnswer {
     QByteArray contentType = "application/json;charset=utf-8"; // empty: no Content-Type
     QByteArray body;
     int delayMs = 0; // the answer is held back this long
+    // No answer at all, the connection kept open, until releaseSilent() or stop().
+    bool silent = false;
 };
 
 class HttpsTestServer {
@@ -56,6 +58,9 @@ public:
     void setAnswer(const QString& path, const TestAnswer& answer);
     void setJsonAnswer(const QString& path, const QByteArray& json, int status = 200);
     void clearAnswers();
+    // Silent requests waiting now go on and are answered as set for their path.
+    void releaseSilent();
+    int silentCount() const;
 
     QList<RecordedRequest> requests() const;
     int requestCount() const;

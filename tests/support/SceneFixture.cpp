@@ -1,5 +1,6 @@
 #include "support/SceneFixture.h"
 
+#include "app/SceneNetwork.h"
 #include "support/FakeTransport.h"
 
 #include "app/Startup.h"
@@ -23,10 +24,12 @@ namespace {
 
 // Anything the scene fetches on its own (the logo, background pictures, fonts
 // from half-typed addresses) stays on loopback: other hosts are sent to a
-// closed loopback port instead.
-class LoopbackOnlyNetwork : public QNetworkAccessManager {
+// closed loopback port instead. Otherwise the program's own policy holds (no
+// redirects, deadlines, size limits).
+class LoopbackOnlyNetwork : public tavrin::transport::GuardedNetworkAccessManager {
 public:
-    using QNetworkAccessManager::QNetworkAccessManager;
+    explicit LoopbackOnlyNetwork(QObject* parent)
+        : GuardedNetworkAccessManager(&tavrin::sceneLimitsFor, parent) {}
 
 protected:
     QNetworkReply* createRequest(Operation op, const QNetworkRequest& request,
@@ -34,10 +37,10 @@ protected:
     {
         const QHostAddress host(request.url().host());
         if (request.url().scheme() == QLatin1String("qrc") || host.isLoopback())
-            return QNetworkAccessManager::createRequest(op, request, outgoingData);
+            return GuardedNetworkAccessManager::createRequest(op, request, outgoingData);
         QNetworkRequest redirected(request);
         redirected.setUrl(QUrl(QStringLiteral("http://127.0.0.1:9/blocked")));
-        return QNetworkAccessManager::createRequest(op, redirected, outgoingData);
+        return GuardedNetworkAccessManager::createRequest(op, redirected, outgoingData);
     }
 };
 
@@ -103,7 +106,10 @@ bool SceneFixture::openNote(const QJsonValue& id, const QString& content)
     });
     link()->setTransport(m_phone.get());
     link()->updateIp(QStringLiteral("127.0.0.1"));
-    return QTest::qWaitFor([this] { return attrs()->isLoadOk(); }, 5000);
+    QTest::qWaitFor(
+        [this] { return attrs()->isLoadOk() || link()->state() == tavrin::link::State::Refused; },
+        5000);
+    return attrs()->isLoadOk();
 }
 
 void SceneFixture::close()

@@ -55,7 +55,8 @@ public:
     bool activate();
 
     // An in-process phone with note `id` open holding `content`, answering
-    // everything at once; returns once the note is loaded in the editor.
+    // everything at once; true once the note is loaded in the editor, false
+    // when the link refused it (or nothing came within seconds).
     bool openNote(const QJsonValue& id, const QString& content);
     FakeTransport* phone() const { return m_phone.get(); }
 

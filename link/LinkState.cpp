@@ -3,6 +3,8 @@
 #include "link/protocol/Protocol.h"
 #include "state/Attrs.h"
 
+#include <QCoreApplication>
+
 Q_LOGGING_CATEGORY(lcLink, "tavrin.link", QtInfoMsg)
 
 namespace tavrin::link {
@@ -28,11 +30,11 @@ QUrl noteServerUrl(const Attrs& attrs, const char* path) {
 }
 
 QString unreachableHint() {
-    return QStringLiteral("请长按便签APP的扫码按钮启动服务");
+    return QCoreApplication::translate("tavrin::link", "请长按便签APP的扫码按钮启动服务");
 }
 
 QString noNoteHint() {
-    return QStringLiteral("请打开一篇纯文本便签");
+    return QCoreApplication::translate("tavrin::link", "请打开一篇纯文本便签");
 }
 
 bool isHintText(const QString& text) {

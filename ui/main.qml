@@ -12,9 +12,12 @@ Window {
     width: 480
     height: 640
     visible: true
-    title: link.charCountText === undefined || link.charCountText === null
-           ? qsTr("Tavrin")
-           : qsTr("Tavrin ( ") + link.charCountText + qsTr(" 字)")
+    title: {
+        if (link.charCountText === undefined || link.charCountText === null)
+            return qsTr("Tavrin")
+        //: The window title while a note is open: %1 is the note's character count on the phone.
+        return qsTr("Tavrin ( %1 字)").arg(link.charCountText)
+    }
 
     // The screen shown: set by showIpInputView, which follows the link's state.
     // Pages are sized by the window, whose content item has no size until it is shown.
@@ -83,6 +86,7 @@ Window {
         visible: ipInputViewVisible
         versionName: attrs.versionName
         logoSource: updater.logoUrl
+        updateCheckAvailable: updater.available
         rememberedAddress: settings.input
         onAddressEdited: handleAddressText(text, valid)
         onShortcutsRequested: showShortcuts()
@@ -113,7 +117,8 @@ Window {
         id: fontSizeDialog
         objectName: "fontSizeDialog"
         sliderObjectName: "fontSizeSlider"
-        caption: qsTr("设置字体大小")
+        //: %1 is the font size in pixels.
+        captionFormat: qsTr("设置字体大小%1")
         shownValue: settings.fontSize
         onChosen: settings.fontSize = chosenValue
     }
@@ -122,7 +127,8 @@ Window {
         id: paddingDialog
         objectName: "paddingDialog"
         sliderObjectName: "paddingSlider"
-        caption: qsTr("设置内边距：")
+        //: %1 is the inner margin in pixels.
+        captionFormat: qsTr("设置内边距：%1")
         shownValue: settings.padding
         onChosen: settings.padding = chosenValue
     }
@@ -146,7 +152,8 @@ Window {
     Platform.FontDialog {
         id: fontDialog
         objectName: "fontDialog"
-        title: qsTr("设置字体:") + editorPage.editor.font.family
+        //: %1 is the name of the editor's font.
+        title: qsTr("设置字体:%1").arg(editorPage.editor.font.family)
         currentFont: editorFontInPoints
         onAccepted: {
             // A font chosen by point size is converted at the desktop's 96 dpi.
@@ -169,6 +176,12 @@ Window {
             shortcut: modelData.sequence
             onTriggered: window[modelData.operation]()
         }
+    }
+
+    // An address given on the command line is entered as if typed, after the remembered one.
+    Component.onCompleted: {
+        if (StartOptions.address !== "")
+            connectionPage.addressField.text = StartOptions.address
     }
 
     // ---- Operations --------------------------------------------------------

@@ -22,9 +22,6 @@ namespace tavrin {
 
 namespace {
 
-const QString kMessageTitle = QStringLiteral("检查更新");
-const QString kNetworkFailureText = QStringLiteral("网络异常，请检查网络是否畅通～");
-
 QString stringOrEmpty(const QJsonValue& value) {
     return value.isString() ? value.toString() : QString();
 }
@@ -43,7 +40,15 @@ QString UpdateChecker::downloadPage() const {
     return maker::downloadPage();
 }
 
+bool UpdateChecker::available() const {
+    return maker::isContacted();
+}
+
 void UpdateChecker::checkUpdate(bool byHand) {
+    if (!available()) {
+        qCDebug(lcUpdate) << "not checking: built without the update check";
+        return;
+    }
     const QUrl url = maker::checkUpdateUrl(byHand, kVersionCode);
     qCDebug(lcUpdate) << "checking" << url;
     m_transport->get(url, transport::Transport::kNoTimeout, this,
@@ -52,12 +57,16 @@ void UpdateChecker::checkUpdate(bool byHand) {
                      });
 }
 
+QString UpdateChecker::messageTitle() {
+    return tr("检查更新");
+}
+
 void UpdateChecker::handleAnswer(const transport::Answer& reply, bool byHand) {
     qCDebug(lcUpdate) << "answer" << reply.status;
     // No answer at all (refused, failed handshake, ...) leaves the status 0.
     if (!reply.isOk()) {
         if (byHand)
-            emit messageRequested(kMessageTitle, kNetworkFailureText);
+            emit messageRequested(messageTitle(), tr("网络异常，请检查网络是否畅通～"));
         return;
     }
 
@@ -79,7 +88,7 @@ void UpdateChecker::handleAnswer(const transport::Answer& reply, bool byHand) {
         return;
     const QString message = stringOrEmpty(answer.value(QLatin1String("msg")));
     if (!message.isEmpty())
-        emit messageRequested(kMessageTitle, message);
+        emit messageRequested(messageTitle(), message);
 }
 
 } // namespace tavrin

@@ -1,6 +1,7 @@
 #include "support/SceneFixture.h"
 
 #include "app/Startup.h"
+#include "app/Translations.h"
 #include "link/PhoneLink.h"
 #include "state/Attrs.h"
 #include "tools/History.h"
@@ -52,6 +53,24 @@ void initSceneTestProcess()
     QCoreApplication::setOrganizationDomain(QStringLiteral("tavrin.example"));
     tavrin::registerQmlTypes();
     tavrin::maker::setHostForTesting(QStringLiteral("127.0.0.1:9"));
+    // The scene's texts as written, whatever the machine's languages.
+    setSceneTestLocale(QLocale(QLocale::Chinese, QLocale::China));
+}
+
+namespace {
+
+tavrin::Translations& sceneTranslations()
+{
+    static tavrin::Translations translations;
+    return translations;
+}
+
+} // namespace
+
+tavrin::LanguageChoice setSceneTestLocale(const QLocale& locale)
+{
+    QLocale::setDefault(locale);
+    return sceneTranslations().install(locale);
 }
 
 SceneFixture::SceneFixture(const QString& settingsDir)
@@ -59,6 +78,8 @@ SceneFixture::SceneFixture(const QString& settingsDir)
 {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir);
+    // As at start-up: ours in front of the Qt translation that the engine installed.
+    sceneTranslations().bringToFront();
     static LoopbackOnlyFactory factory;
     m_engine->setNetworkAccessManagerFactory(&factory);
     m_engine->load(tavrin::sceneUrl());

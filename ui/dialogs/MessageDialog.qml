@@ -2,7 +2,7 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 
 // The one message facility: a title and a wrapping text.
-Dialog {
+TitledDialog {
     property alias text: msgLabel.text
 
     width: 280

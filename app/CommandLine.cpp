@@ -40,18 +40,18 @@ CommandLine readCommandLine(const QStringList& arguments, bool strict) {
     }
     if (parser.isSet(version)) {
         line.action = CommandLine::Action::ShowVersion;
-        line.output = QStringLiteral("%1 %2\n").arg(QLatin1String(kProgramName),
-                                                     QLatin1String(kVersionName));
+        line.output =
+            QStringLiteral("%1 %2\n").arg(QLatin1String(kProgramName), QLatin1String(kVersionName));
         return line;
     }
 
     auto fail = [&line](const QString& message) {
         line.action = CommandLine::Action::Fail;
         line.address.clear();
-        line.output = message + QLatin1Char('\n') +
-                      QCoreApplication::translate("tavrin::CommandLine",
-                                                  "用 --help 查看可用的选项。") +
-                      QLatin1Char('\n');
+        line.output =
+            message + QLatin1Char('\n') +
+            QCoreApplication::translate("tavrin::CommandLine", "用 --help 查看可用的选项。") +
+            QLatin1Char('\n');
         return line;
     };
     // An unknown option may be one of Qt's until the application object has taken them out;

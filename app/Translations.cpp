@@ -86,9 +86,10 @@ LanguageChoice Translations::install(const QLocale& locale) {
     // qt_<language> names Qt's per-module catalogues (qtbase_, ...) and loads them with it.
     const QString qtFolder = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
     const QLocale qtLocale(choice.qtLanguage);
-    m_qtInstalled = (m_qt.load(qtLocale, QStringLiteral("qt"), QStringLiteral("_"), qtFolder) ||
-                     m_qt.load(qtLocale, QStringLiteral("qtbase"), QStringLiteral("_"), qtFolder)) &&
-                    QCoreApplication::installTranslator(&m_qt);
+    m_qtInstalled =
+        (m_qt.load(qtLocale, QStringLiteral("qt"), QStringLiteral("_"), qtFolder) ||
+         m_qt.load(qtLocale, QStringLiteral("qtbase"), QStringLiteral("_"), qtFolder)) &&
+        QCoreApplication::installTranslator(&m_qt);
     qCDebug(lcStartup) << "languages" << locale.uiLanguages() << "-> translation"
                        << (choice.translation.isEmpty() ? QStringLiteral("none (source texts)")
                                                         : choice.translation)

@@ -42,8 +42,6 @@ public:
 
     // The choice made; the default locale follows the system's languages (LANGUAGE, LANG).
     LanguageChoice install(const QLocale& locale = QLocale());
-    // Whether Qt's own translation was found for the last choice (English needs none).
-    bool hasQtTranslation() const { return m_qtInstalled; }
     // Puts the translators back in front of those installed since: QQmlApplicationEngine
     // installs Qt's translation for the default locale, whose language may not be ours.
     void bringToFront();

@@ -70,6 +70,8 @@ class SceneConnectionTest : public QObject {
 
 private slots:
     void initTestCase() {
+        // What the build leaves the switch at, before the tests take it over.
+        QCOMPARE(tavrin::maker::isContacted(), bool(TAVRIN_UPDATE_CHECK));
         initSceneTestProcess();
         QVERIFY(m_site.start());
         QVERIFY(m_logoSite.start());
@@ -104,7 +106,8 @@ private slots:
         HttpsTestServer& site = status == 200 ? m_logoSite : m_site;
         if (siteUp) {
             tavrin::maker::setHostForTesting(site.hostAndPort());
-            site.setAnswer(kLogoPath, {status, "image/png", readFile(QStringLiteral(":/logo.png"))});
+            site.setAnswer(kLogoPath,
+                           {status, "image/png", readFile(QStringLiteral(":/logo.png"))});
         }
         const QUrl siteLogo = tavrin::maker::logoUrl();
         QTemporaryDir dir;
@@ -215,6 +218,8 @@ private slots:
              QStringLiteral("不下载新版，关闭对话框")},
             {"msgOkBtn", QAccessible::Button, QStringLiteral("确定"),
              QStringLiteral("在浏览器中打开官网的下载页面")},
+            {"fontSizeSlider", QAccessible::Slider, QStringLiteral("设置字体大小15"), QString()},
+            {"paddingSlider", QAccessible::Slider, QStringLiteral("设置内边距：10"), QString()},
         };
         for (const Expected& e : screen) {
             const Accessible found = accessibleOf(scene.find(QString::fromLatin1(e.object)));
@@ -232,7 +237,8 @@ private slots:
             {"updateDialog", QStringLiteral("发现新版")},
         };
         for (const auto& [name, title] : dialogs) {
-            const Accessible found = accessibleOf(dialogItem(scene.find(QString::fromLatin1(name))));
+            const Accessible found =
+                accessibleOf(dialogItem(scene.find(QString::fromLatin1(name))));
             QVERIFY2(found.role == QAccessible::Dialog, name);
             QCOMPARE(found.name, title);
         }
@@ -259,8 +265,7 @@ private slots:
         SceneFixture scene(dir.path());
         // Before the event loop runs: the first heartbeat has not gone out yet.
         scene.link()->setTransport(&phone);
-        QCOMPARE(scene.item("ipInput")->property("text").toString(),
-                 QStringLiteral("127.0.5.31"));
+        QCOMPARE(scene.item("ipInput")->property("text").toString(), QStringLiteral("127.0.5.31"));
         QCOMPARE(scene.attrs()->ip(), QStringLiteral("127.0.5.31"));
         QCOMPARE(scene.settings()->property("input").toString(), QStringLiteral("127.0.5.31"));
         QVERIFY(scene.link()->countDown()->isActive());
@@ -272,8 +277,7 @@ private slots:
         // Remembered for the next start without the option.
         tavrin::StartOptions::setAddress(QString());
         SceneFixture again(dir.path());
-        QCOMPARE(again.item("ipInput")->property("text").toString(),
-                 QStringLiteral("127.0.5.31"));
+        QCOMPARE(again.item("ipInput")->property("text").toString(), QStringLiteral("127.0.5.31"));
     }
 };
 

@@ -118,8 +118,8 @@ private slots:
         QTest::addColumn<bool>("english");
         QTest::newRow("English (UK): the English translation")
             << QLocale(QLocale::English, QLocale::UnitedKingdom) << true;
-        QTest::newRow("Chinese: the source texts") << QLocale(QLocale::Chinese, QLocale::China)
-                                                   << false;
+        QTest::newRow("Chinese: the source texts")
+            << QLocale(QLocale::Chinese, QLocale::China) << false;
         QTest::newRow("German, untranslated: the source texts")
             << QLocale(QLocale::German, QLocale::Germany) << false;
     }
@@ -143,12 +143,12 @@ private slots:
         QCOMPARE(text(scene, "ipInput", "placeholderText"), expected.placeholder);
         QCOMPARE(text(scene, "btnShortcut"), expected.shortcuts);
         QCOMPARE(text(scene, "btnCheckUpdate"), expected.checkUpdate);
-        QCOMPARE(QAccessible::queryAccessibleInterface(scene.find("ipInput"))
-                     ->text(QAccessible::Name),
-                 expected.addressName);
-        QCOMPARE(QAccessible::queryAccessibleInterface(scene.find("textEdit"))
-                     ->text(QAccessible::Name),
-                 expected.editorName);
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(scene.find("ipInput"))->text(QAccessible::Name),
+            expected.addressName);
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(scene.find("textEdit"))->text(QAccessible::Name),
+            expected.editorName);
 
         // The help, from the button.
         scene.click(scene.item("btnShortcut"));

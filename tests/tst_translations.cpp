@@ -22,9 +22,9 @@ namespace {
 struct Message {
     QString context;
     QString source;
-    QString comment;      // disambiguation
-    QString type;         // of the translation: "", "unfinished", "obsolete", "vanished"
-    QStringList forms;    // the translation, or its plural forms
+    QString comment;   // disambiguation
+    QString type;      // of the translation: "", "unfinished", "obsolete", "vanished"
+    QStringList forms; // the translation, or its plural forms
     bool numerus = false;
 
     QString key() const { return context + QLatin1Char('|') + source + QLatin1Char('|') + comment; }
@@ -43,8 +43,8 @@ bool readTs(const QByteArray& xml, QList<Message>* messages) {
             context = reader.readElementText();
         } else if (name == QLatin1String("message")) {
             message = Message{context, {}, {}, {}, {}, false};
-            message.numerus = reader.attributes().value(QLatin1String("numerus")) ==
-                              QLatin1String("yes");
+            message.numerus =
+                reader.attributes().value(QLatin1String("numerus")) == QLatin1String("yes");
         } else if (name == QLatin1String("source")) {
             message.source = reader.readElementText();
         } else if (name == QLatin1String("comment")) {
@@ -157,8 +157,9 @@ private slots:
             QVERIFY2(missing.isEmpty(),
                      qPrintable(path + QStringLiteral(" lacks (run the lupdate target): ") +
                                 missing.join(QStringLiteral(", "))));
-            QVERIFY2(stale.isEmpty(), qPrintable(path + QStringLiteral(" holds texts gone from "
-                                                                       "the sources: ") +
+            QVERIFY2(stale.isEmpty(), qPrintable(path +
+                                                 QStringLiteral(" holds texts gone from "
+                                                                "the sources: ") +
                                                  stale.join(QStringLiteral(", "))));
         }
     }
@@ -199,10 +200,10 @@ private slots:
         QFETCH(QString, message);
         QFETCH(int, faults);
         const bool numerus = message.contains(QLatin1String("numerusform"));
-        const QString xml = QStringLiteral("<TS><context><name>c</name><message%1>%2</message>"
-                                           "</context></TS>")
-                                .arg(numerus ? QStringLiteral(" numerus=\"yes\"") : QString(),
-                                     message);
+        const QString xml =
+            QStringLiteral("<TS><context><name>c</name><message%1>%2</message>"
+                           "</context></TS>")
+                .arg(numerus ? QStringLiteral(" numerus=\"yes\"") : QString(), message);
         QList<Message> messages;
         QVERIFY(readTs(xml.toUtf8(), &messages));
         QCOMPARE(messages.size(), 1);
@@ -219,7 +220,8 @@ private slots:
         QCOMPARE(bundled, languages);
         QTranslator english;
         QVERIFY(english.load(QStringLiteral(":/i18n/tavrin_en.qm")));
-        QCOMPARE(english.translate("ConnectionPage", "检查更新"), QStringLiteral("Check for updates"));
+        QCOMPARE(english.translate("ConnectionPage", "检查更新"),
+                 QStringLiteral("Check for updates"));
         QCOMPARE(english.translate("tavrin::Shortcuts", "保存"), QStringLiteral("Save"));
     }
 
@@ -231,9 +233,9 @@ private slots:
         const QStringList en{QStringLiteral("en")};
         QTest::newRow("English") << QStringList{"en-US"} << en << "en"
                                  << "en_US";
-        QTest::newRow("region falls back to the language") << QStringList{"en_GB.UTF-8"} << en
-                                                            << "en"
-                                                            << "en_GB";
+        QTest::newRow("region falls back to the language")
+            << QStringList{"en_GB.UTF-8"} << en << "en"
+            << "en_GB";
         QTest::newRow("letter case") << QStringList{"EN-us"} << en << "en"
                                      << "en_US";
         QTest::newRow("second language when the first has none")

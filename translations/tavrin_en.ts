@@ -201,11 +201,11 @@
     </message>
     <message>
         <source>段首缩进+插入空行</source>
-        <translation>Indent paragraphs, empty lines between</translation>
+        <translation>Reformat the text</translation>
     </message>
     <message>
         <source>移除空行</source>
-        <translation>Remove blank lines</translation>
+        <translation>Delete blank lines</translation>
     </message>
     <message>
         <source>移除段首缩进</source>

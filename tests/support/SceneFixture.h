@@ -62,8 +62,9 @@ private:
 };
 
 // Prepares the process once: application identity, QML types, the maker's
-// website on a closed loopback port, and a Chinese locale, so that the scene
-// shows its source texts whatever the machine's languages.
+// website on a closed loopback port with the update check on, and a Chinese
+// locale, so that the scene shows its source texts whatever the machine's
+// languages.
 void initSceneTestProcess();
 
 // Makes `locale` the default and installs the translations it asks for; scenes

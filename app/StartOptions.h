@@ -8,8 +8,8 @@ namespace tavrin {
 // What the command line gives the scene, read once when the scene starts.
 class StartOptions : public QObject {
     Q_OBJECT
-    // The address of --address, which the scene enters into the address field as if typed;
-    // empty for none.
+    // The address of --address, which the scene takes in place of the remembered one (shown
+    // in the field, connected at once, remembered); empty for none.
     Q_PROPERTY(QString address READ address CONSTANT)
 
 public:

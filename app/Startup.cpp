@@ -68,6 +68,8 @@ void registerQmlTypes() {
     qmlRegisterUncreatableType<History>(uri, 1, 0, "History",
                                         QStringLiteral("The history belongs to attrs"));
     qmlRegisterType<AddressValidator>(uri, 1, 0, "AddressValidator");
+    qmlRegisterUncreatableType<NoteSync>(uri, 1, 0, "NoteSync",
+                                         QStringLiteral("The note sync belongs to the link"));
     qmlRegisterUncreatableMetaObject(link::staticMetaObject, uri, 1, 0, "LinkState",
                                      QStringLiteral("The link's state is read, not made"));
     qmlRegisterSingletonType<TextTools>(

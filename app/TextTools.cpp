@@ -17,6 +17,20 @@ QString TextTools::removeBlankLines(const QString& text, int start, int end) con
     return reformat::applyToSelection(text, start, end, &reformat::removeBlankLines);
 }
 
+bool TextTools::needsWrapAnywhere(const QString& text) const {
+    // Ideographs break anywhere anyway; spaces and line breaks are places to break.
+    constexpr int kLongestWordLaidOutByWord = 2000;
+    int run = 0;
+    for (const QChar c : text) {
+        if (c.isSpace() || c.unicode() >= 0x2E80) {
+            run = 0;
+        } else if (++run > kLongestWordLaidOutByWord) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void TextTools::justPrint(const QString& text) const {
     qCDebug(lcUi).noquote() << text;
 }

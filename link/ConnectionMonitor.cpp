@@ -24,12 +24,18 @@ void ConnectionMonitor::setTimings(const link::Timings& timings) {
     m_countDown->setInterval(timings.heartbeatIntervalMs);
 }
 
-void ConnectionMonitor::setState(State state) {
-    if (m_state == state)
+void ConnectionMonitor::setState(State state, link::Refusal refusal) {
+    if (m_state == state && m_refusal == refusal)
         return;
     qCDebug(lcLink) << "state" << m_state << "->" << state;
     m_state = state;
+    m_refusal = refusal;
     emit stateChanged();
+}
+
+bool ConnectionMonitor::isResuming() const {
+    return m_state == State::Loading && m_heldNote && m_attrs &&
+           sameNoteId(*m_heldNote, m_attrs->noteId());
 }
 
 bool ConnectionMonitor::addressChanged() {
@@ -78,14 +84,18 @@ void ConnectionMonitor::onHeartbeatAnswer(const transport::Answer& reply) {
 
     if (m_attrs->noteIdIsZero()) {
         emit leavingNote(heldId);
+        m_heldNote.reset();
         emit hintRequested(link::noNoteHint());
         m_attrs->setLoadOk(false);
         setState(State::NoNote);
         return;
     }
     if (noteChanged) {
+        m_loadRetryBeats = 0;
         emit leavingNote(heldId);
-        emit noteSwitched();
+        if (m_heldNote && !sameNoteId(*m_heldNote, answer->noteId))
+            m_heldNote.reset();
+        emit noteSwitched(m_heldNote.has_value());
         setState(State::Loading);
         reloadBackground();
         loadNote();
@@ -93,13 +103,30 @@ void ConnectionMonitor::onHeartbeatAnswer(const transport::Answer& reply) {
     }
     const std::optional<QString> count = protocol::charCountText(answer->charCount);
     setCharCountText(count ? QVariant(*count) : QVariant());
+    if (m_state == State::Refused || m_state == State::Unreachable || m_state == State::Offline) {
+        retryLoadIfDue();
+        return;
+    }
     emit noteStillOpen();
+}
+
+void ConnectionMonitor::retryLoadIfDue() {
+    if (--m_beatsUntilLoadRetry > 0)
+        return;
+    if (m_state != State::Offline)
+        setState(State::Loading);
+    loadNote();
 }
 
 void ConnectionMonitor::onHeartbeatFailed() {
     emit leavingNote(m_attrs->noteId());
     m_attrs->setNoteId(QJsonValue(0));
     m_attrs->setLoadOk(false);
+    // A loaded note stays in the editor, and stays editable, until its phone is back.
+    if (m_heldNote) {
+        setState(State::Offline);
+        return;
+    }
     setState(State::Unreachable);
     emit hintRequested(link::unreachableHint());
 }
@@ -122,27 +149,52 @@ void ConnectionMonitor::loadNote() {
                      [this](const transport::Answer& answer) { onLoadAnswer(answer); });
 }
 
+void ConnectionMonitor::loadFailed() {
+    m_loadRetryBeats = m_loadRetryBeats == 0 ? 1 : qMin(m_loadRetryBeats * 2, 30);
+    m_beatsUntilLoadRetry = m_loadRetryBeats;
+}
+
+void ConnectionMonitor::refuseLoad(link::Refusal refusal) {
+    // Nothing of the answer may become the note: the note held before (another
+    // note's text) is let go, and the note is asked for again later.
+    emit leavingNote(m_attrs->noteId());
+    m_heldNote.reset();
+    m_attrs->setLoadOk(false);
+    setState(State::Refused, refusal);
+    loadFailed();
+}
+
 void ConnectionMonitor::onLoadAnswer(const transport::Answer& reply) {
     if (!m_attrs)
         return;
     if (!reply.isOk()) {
         emit leavingNote(m_attrs->noteId());
+        loadFailed();
+        if (isResuming() || (m_state == State::Offline && m_heldNote)) {
+            m_attrs->setLoadOk(false);
+            setState(State::Offline);
+            return;
+        }
         setState(State::Unreachable);
         m_attrs->setLoadOk(false);
         emit hintRequested(link::unreachableHint());
         return;
     }
     const std::optional<protocol::NoteLoadAnswer> answer = protocol::parseNoteLoad(reply.text());
-    if (!answer)
-        return;
-    if (answer->kind != protocol::NoteLoadAnswer::Kind::Note) {
-        // No note given, or an answer that breaks the protocol: nothing of it
-        // may become the note, so nothing is pushed until the next change of note.
-        emit leavingNote(m_attrs->noteId());
-        m_attrs->setLoadOk(false);
-        setState(State::Refused);
+    if (!answer || answer->kind != protocol::NoteLoadAnswer::Kind::Note) {
+        refuseLoad(answer && answer->kind == protocol::NoteLoadAnswer::Kind::NoNote
+                       ? link::Refusal::NoNoteGiven
+                       : link::Refusal::BrokenNote);
         return;
     }
+    // A note that cannot be sent back exactly would be shown and never pushed.
+    if (!protocol::encodeURIComponent(answer->content) ||
+        !protocol::encodeURIComponent(protocol::idText(answer->noteId))) {
+        refuseLoad(link::Refusal::Unsendable);
+        return;
+    }
+    m_loadRetryBeats = 0;
+    m_heldNote = answer->noteId;
     m_attrs->setLoadOk(true);
     setState(State::Loaded);
     m_attrs->setNoteId(answer->noteId);

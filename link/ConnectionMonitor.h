@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QUrl>
 #include <QVariant>
+#include <optional>
 
 class QTimer;
 
@@ -36,6 +37,11 @@ public:
     const link::Timings& timings() const { return m_timings; }
 
     link::State state() const { return m_state; }
+    link::Refusal refusal() const { return m_refusal; }
+    // The note the editor holds across a drop: loaded once and not replaced since.
+    bool holdsNote() const { return m_heldNote.has_value(); }
+    // Loading that note again after a drop.
+    bool isResuming() const;
     QTimer* countDown() const { return m_countDown; }
     int outstandingHeartbeats() const { return m_outstandingHeartbeats; }
     // The phone's character count for the window title; null for none.
@@ -55,8 +61,9 @@ signals:
     void backgroundSourceChanged();
     // The link is about to let go of the note it held: its edits may need keeping.
     void leavingNote(const QJsonValue& heldId);
-    // The phone opened another note; it is being loaded.
-    void noteSwitched();
+    // The phone opened another note, or (`resuming`) the held one again after
+    // a drop; it is being loaded.
+    void noteSwitched(bool resuming);
     // A heartbeat answered for the note held: the phone is there.
     void noteStillOpen();
     // The editor must show one of the link's hints instead of a note.
@@ -65,17 +72,27 @@ signals:
     void noteLoaded(const QJsonValue& noteId, const QString& content);
 
 private:
-    void setState(link::State state);
+    void setState(link::State state, link::Refusal refusal = link::Refusal::None);
     void onHeartbeatAnswer(const transport::Answer& answer);
     void onHeartbeatFailed();
     void onLoadAnswer(const transport::Answer& answer);
     void setCharCountText(const QVariant& text);
+    void refuseLoad(link::Refusal refusal);
+    void loadFailed();
+    // The note named by a heartbeat is not in the editor (a failed or refused
+    // load, or a drop while reloading): load it again, after a wait that
+    // doubles, counted in heartbeats.
+    void retryLoadIfDue();
 
     QPointer<Attrs> m_attrs;
     transport::Transport* m_transport;
     link::Timings m_timings;
     QTimer* m_countDown;
     link::State m_state = link::State::NoAddress;
+    link::Refusal m_refusal = link::Refusal::None;
+    std::optional<QJsonValue> m_heldNote;
+    int m_loadRetryBeats = 0;
+    int m_beatsUntilLoadRetry = 0;
     int m_outstandingHeartbeats = 0;
     QVariant m_charCountText;
     QUrl m_backgroundSource;

@@ -19,6 +19,7 @@ bool showsConnectionScreen(State state) {
     case State::NoNote:
     case State::Loading:
     case State::Loaded:
+    case State::Offline:
         break;
     }
     return false;
@@ -39,6 +40,33 @@ QString noNoteHint() {
 
 bool isHintText(const QString& text) {
     return text == unreachableHint() || text == noNoteHint();
+}
+
+QString reasonText(State state, Refusal refusal) {
+    switch (state) {
+    case State::Connecting:
+        return QCoreApplication::translate("Link", "正在连接手机…");
+    case State::Unreachable:
+        return QCoreApplication::translate("Link", "连接不上手机：请确认手机和电脑在同一网络，并已启动便签的服务");
+    case State::Refused:
+        switch (refusal) {
+        case Refusal::NoNoteGiven:
+            return QCoreApplication::translate("Link", "手机上没有打开纯文本便签");
+        case Refusal::Unsendable:
+            return QCoreApplication::translate("Link", "这篇便签含有无法原样发回手机的字符，不能在这里编辑");
+        case Refusal::None:
+        case Refusal::BrokenNote:
+            break;
+        }
+        return QCoreApplication::translate("Link", "手机发来的便签无法使用");
+    case State::NoAddress:
+    case State::NoNote:
+    case State::Loading:
+    case State::Loaded:
+    case State::Offline:
+        break;
+    }
+    return {};
 }
 
 } // namespace tavrin::link

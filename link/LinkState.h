@@ -23,6 +23,7 @@ enum class State {
     Loading,     // a note is open on the phone and being loaded
     Loaded,      // the note is in the editor; edits go to the phone
     Refused,     // the phone answered the load without a usable note
+    Offline,     // the phone of a loaded note went away: the note stays, its edits are kept
 };
 Q_ENUM_NS(State)
 
@@ -39,6 +40,19 @@ struct Timings {
     // A phone that accepts connections but never answers must not pile up
     // heartbeats; the timeout keeps this bound from being reached in practice.
     int maxOutstandingHeartbeats = 4;
+    // A content push the phone refused goes again after this, doubling up to the maximum.
+    int pushRetryMinMs = 1000;
+    int pushRetryMaxMs = 30000;
+    // Unconfirmed edits reach the journal on disk this long after a change.
+    int journalDelayMs = 500;
+};
+
+// Why the connection screen shows, or why no note is in the editor.
+enum class Refusal {
+    None,
+    NoNoteGiven, // the phone answered the load with no note
+    BrokenNote,  // the load answer is not a note the link can use
+    Unsendable,  // the note or its id cannot be sent back exactly (half a surrogate pair)
 };
 
 // `path` on the note server at the address the record holds; empty without one.
@@ -48,6 +62,9 @@ QUrl noteServerUrl(const Attrs& attrs, const char* path);
 QString unreachableHint();
 QString noNoteHint();
 bool isHintText(const QString& text);
+
+// The line under the address box for a state; empty when nothing needs saying.
+QString reasonText(State state, Refusal refusal);
 
 } // namespace link
 } // namespace tavrin

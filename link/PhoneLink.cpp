@@ -6,13 +6,15 @@
 #include "state/Attrs.h"
 #include "tools/History.h"
 
+#include <QCoreApplication>
+
 namespace tavrin {
 
 PhoneLink::PhoneLink(QObject* parent)
     : QObject(parent)
     , m_ownTransport(new transport::HttpTransport(this))
     , m_monitor(new ConnectionMonitor(m_ownTransport, this))
-    , m_sync(new NoteSync(m_ownTransport, m_monitor->timings().pushTimeoutMs, this)) {
+    , m_sync(new NoteSync(m_ownTransport, this)) {
 
     connect(m_monitor, &ConnectionMonitor::stateChanged, this, [this] {
         emit stateChanged();
@@ -26,11 +28,16 @@ PhoneLink::PhoneLink(QObject* parent)
     connect(m_monitor, &ConnectionMonitor::backgroundSourceChanged, this,
             &PhoneLink::backgroundSourceChanged);
     connect(m_monitor, &ConnectionMonitor::leavingNote, m_sync, &NoteSync::keepUnconfirmedEdits);
-    connect(m_monitor, &ConnectionMonitor::noteSwitched, this, [this] {
-        m_sync->forgetResend();
-        m_attrs->history()->clearStack();
+    connect(m_monitor, &ConnectionMonitor::noteSwitched, this, [this](bool resuming) {
+        m_sync->noteSwitched(resuming);
+        setConflictText(QString());
+        // The same note back after a drop keeps its history.
+        if (!resuming)
+            m_attrs->history()->clearStack();
     });
-    connect(m_monitor, &ConnectionMonitor::noteStillOpen, m_sync, &NoteSync::resendIfNeeded);
+    connect(m_monitor, &ConnectionMonitor::noteStillOpen, m_sync, &NoteSync::linkAlive);
+    connect(m_monitor, &ConnectionMonitor::stateChanged, this, &PhoneLink::syncStatusChanged);
+    connect(m_sync, &NoteSync::statusChanged, this, &PhoneLink::syncStatusChanged);
     connect(m_monitor, &ConnectionMonitor::hintRequested, this, &PhoneLink::assignEditorText);
     connect(m_monitor, &ConnectionMonitor::noteLoaded, this, &PhoneLink::onNoteLoaded);
 }
@@ -63,7 +70,61 @@ void PhoneLink::setTransport(transport::Transport* transport) {
 
 void PhoneLink::setTimings(const link::Timings& timings) {
     m_monitor->setTimings(timings);
-    m_sync->pushQueue()->setTimeout(timings.pushTimeoutMs);
+    m_sync->setTimings(timings);
+}
+
+void PhoneLink::setJournalDirectory(const QString& directory) {
+    m_sync->setJournalDirectory(directory);
+}
+
+bool PhoneLink::editable() const {
+    switch (state()) {
+    case link::State::Loaded:
+    case link::State::Offline:
+        return true;
+    case link::State::Loading:
+        return m_monitor->isResuming();
+    default:
+        return false;
+    }
+}
+
+QString PhoneLink::reasonText() const {
+    return link::reasonText(state(), m_monitor->refusal());
+}
+
+QString PhoneLink::syncStatusText() const {
+    switch (state()) {
+    case link::State::NoNote:
+        return QCoreApplication::translate("Link", "手机上没有打开纯文本便签");
+    case link::State::Loading:
+        return m_monitor->isResuming() ? m_sync->statusText()
+                                       : QCoreApplication::translate("Link", "正在载入便签…");
+    case link::State::Loaded:
+    case link::State::Offline:
+        return m_sync->statusText();
+    default:
+        return {};
+    }
+}
+
+void PhoneLink::setConflictText(const QString& text) {
+    if (m_conflictText == text)
+        return;
+    m_conflictText = text;
+    emit conflictTextChanged();
+}
+
+void PhoneLink::restoreLocalText() {
+    if (m_conflictText.isEmpty())
+        return;
+    const QString local = m_conflictText;
+    setConflictText(QString());
+    emit assignEditorText(local);
+}
+
+void PhoneLink::dismissConflict() {
+    setConflictText(QString());
 }
 
 const PushQueue* PhoneLink::pushQueue() const {
@@ -79,9 +140,15 @@ void PhoneLink::updateIp(const QString& ip) {
 }
 
 void PhoneLink::onNoteLoaded(const QJsonValue& noteId, const QString& content) {
-    m_sync->setConfirmedText(content);
-    emit assignEditorText(content);
-    m_sync->offerKeptEdits(noteId, content, m_attrs->history());
+    const NoteSync::Arrival arrival = m_sync->noteArrived(noteId, content);
+    emit assignEditorText(arrival.text);
+    // The editor may have held that text already: then no change notified the push.
+    m_sync->pushIfUnconfirmed();
+    if (arrival.conflict) {
+        // Never silently: the local text is offered, and one redo away.
+        m_attrs->history()->addToOutStack(arrival.localText);
+        setConflictText(arrival.localText);
+    }
 }
 
 void PhoneLink::justUpdateContent(const QString& content) {

@@ -2,6 +2,7 @@
 
 #include "link/ConnectionMonitor.h"
 #include "link/LinkState.h"
+#include "link/NoteSync.h"
 #include "state/Attrs.h"
 
 #include <QObject>
@@ -12,7 +13,6 @@
 
 namespace tavrin {
 
-class NoteSync;
 class PushQueue;
 namespace transport {
 class Transport;
@@ -32,6 +32,15 @@ class PhoneLink : public QObject {
     Q_PROPERTY(bool connectionScreen READ connectionScreen NOTIFY connectionScreenChanged)
     Q_PROPERTY(QUrl backgroundSource READ backgroundSource NOTIFY backgroundSourceChanged)
     Q_PROPERTY(QVariant charCountText READ charCountText NOTIFY charCountTextChanged)
+    // The editor takes typing: a note is loaded, or kept while its phone is away.
+    Q_PROPERTY(bool editable READ editable NOTIFY stateChanged)
+    // The line under the address box: why the connection screen shows.
+    Q_PROPERTY(QString reasonText READ reasonText NOTIFY stateChanged)
+    // Where the text stands, for the editor screen's status line.
+    Q_PROPERTY(tavrin::NoteSync::Status syncStatus READ syncStatus NOTIFY syncStatusChanged)
+    Q_PROPERTY(QString syncStatusText READ syncStatusText NOTIFY syncStatusChanged)
+    // The local text that could not be merged with the phone's; empty when none waits.
+    Q_PROPERTY(QString conflictText READ conflictText NOTIFY conflictTextChanged)
 
 public:
     explicit PhoneLink(QObject* parent = nullptr);
@@ -45,11 +54,18 @@ public:
     QUrl backgroundSource() const;
     // The phone's character count for the window title; null for none.
     QVariant charCountText() const;
+    bool editable() const;
+    QString reasonText() const;
+    NoteSync::Status syncStatus() const { return m_sync->status(); }
+    QString syncStatusText() const;
+    QString conflictText() const { return m_conflictText; }
 
     // Tests put an in-process phone and their own timings in; the link does
     // not own the transport given.
     void setTransport(transport::Transport* transport);
     void setTimings(const link::Timings& timings);
+    // Where unconfirmed edits are journalled; empty: the application's data location.
+    void setJournalDirectory(const QString& directory);
 
     ConnectionMonitor* monitor() const { return m_monitor; }
     NoteSync* sync() const { return m_sync; }
@@ -71,23 +87,32 @@ public:
     // empty for an empty text.
     Q_INVOKABLE QUrl fontUrl(const QString& addressText) const;
 
+    // The offered local text replaces the phone's (and goes to the phone).
+    Q_INVOKABLE void restoreLocalText();
+    // The phone's text stays; the local text is still one redo away.
+    Q_INVOKABLE void dismissConflict();
+
 signals:
     void attrsChanged();
     void stateChanged();
     void connectionScreenChanged();
     void backgroundSourceChanged();
     void charCountTextChanged();
+    void syncStatusChanged();
+    void conflictTextChanged();
     void assignEditorText(const QString& text);
     void automaticUpdateCheckRequested();
 
 private:
     void onNoteLoaded(const QJsonValue& noteId, const QString& content);
+    void setConflictText(const QString& text);
 
     QPointer<Attrs> m_attrs;
     transport::Transport* m_ownTransport;
     ConnectionMonitor* m_monitor;
     NoteSync* m_sync;
     bool m_connectionScreen = true;
+    QString m_conflictText;
 };
 
 } // namespace tavrin

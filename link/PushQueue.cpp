@@ -45,7 +45,7 @@ void PushQueue::sendNext() {
                           [this, kind = push.kind, token = push.token](
                               const transport::Answer& answer) {
                               m_busy = false;
-                              emit pushFinished(kind, answer.isOk(), token);
+                              emit pushFinished(kind, answer.isOk(), answer.status, token);
                               sendNext();
                           });
 }

@@ -38,7 +38,8 @@ public:
     bool isBusy() const { return m_busy; }
 
 signals:
-    void pushFinished(tavrin::PushQueue::Kind kind, bool ok, quint64 token);
+    // `status`: the HTTP status of the answer, 0 when none came.
+    void pushFinished(tavrin::PushQueue::Kind kind, bool ok, int status, quint64 token);
 
 private:
     struct Push {

@@ -7,7 +7,7 @@ PACKAGES="build-essential cmake ninja-build pkg-config
   qml-module-qtqml qml-module-qtquick2 qml-module-qtquick-window2
   qml-module-qtquick-controls2 qml-module-qtquick-templates2
   qml-module-qt-labs-settings qml-module-qt-labs-platform
-  libcpp-httplib-dev libssl-dev zlib1g-dev libbrotli-dev openssl
+  libcpp-httplib-dev libdtl-dev libssl-dev zlib1g-dev libbrotli-dev openssl
   xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   librsvg2-bin desktop-file-utils appstream dpkg-dev"
 

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QMetaEnum>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -71,13 +72,36 @@ struct Rig {
     Attrs attrs;
     PhoneLink link;
     FakeEditor editor{&link, &attrs};
+    QString journalDir;
 
-    Rig() {
+    // `journal`: a folder for the journal, shared by rigs that play one program run after another.
+    explicit Rig(const QString& journal = QString()) {
+        static QTemporaryDir fallback;
+        journalDir = journal.isEmpty() ? fallback.path() + QStringLiteral("/j") +
+                                             QString::number(++rigCount)
+                                       : journal;
         link.setAttrs(&attrs);
         link.setTransport(&phone);
+        link.setJournalDirectory(journalDir);
+        link.setTimings(timings());
+    }
+
+    static tavrin::link::Timings timings() {
         tavrin::link::Timings manual;
         manual.heartbeatIntervalMs = 24 * 3600 * 1000;
-        link.setTimings(manual);
+        manual.journalDelayMs = 0; // written from the next turn of the event loop
+        manual.pushRetryMinMs = 5;
+        manual.pushRetryMaxMs = 20;
+        return manual;
+    }
+    static inline int rigCount = 0;
+
+    // The note's journal file has been written (or removed), whatever the timer's turn.
+    bool journalHolds(const QJsonValue& id, const QString& text) const {
+        return QTest::qWaitFor([&] {
+            const auto entry = link.sync()->journal().find(kAddress, id);
+            return text.isNull() ? !entry : entry && entry->text == text;
+        });
     }
 
     void enterAddress() { link.updateIp(kAddress); }
@@ -152,16 +176,30 @@ private slots:
         QTest::newRow("no note open") << "addr>Connecting hb:0>NoNote hb:0>NoNote";
         QTest::newRow("note loads") << open5;
         QTest::newRow("same note stays loaded") << open5 + "hb:5>Loaded hb:5>Loaded";
-        QTest::newRow("drop and return") << open5 + "hb:fail>Unreachable hb:5>Loading load:5>Loaded";
+        QTest::newRow("drop and return") << open5 + "hb:fail>Offline hb:fail>Offline hb:5>Loading load:5>Loaded";
+        QTest::newRow("drop, then no note") << open5 + "hb:fail>Offline hb:0>NoNote hb:fail>Unreachable";
+        QTest::newRow("drop, then another note") << open5 + "hb:fail>Offline hb:6>Loading load:6>Loaded";
+        QTest::newRow("drop, load fails on return") << open5 + "hb:fail>Offline hb:5>Loading load:500x>Offline";
+        QTest::newRow("drop before any load") << "addr>Connecting hb:5>Loading hb:fail>Unreachable";
         QTest::newRow("note closed, reopened") << open5 + "hb:0>NoNote hb:5>Loading load:5>Loaded";
         QTest::newRow("another note") << open5 + "hb:6>Loading load:6>Loaded";
         QTest::newRow("text ids") << "addr>Connecting hb:s:n-1>Loading load:s:n-1>Loaded hb:s:n-1>Loaded";
-        QTest::newRow("phone gives no note") << "addr>Connecting hb:5>Loading load:none>Refused hb:5>Refused";
+        QTest::newRow("phone gives no note, then does") << "addr>Connecting hb:5>Loading load:none>Refused hb:5>Loading load:5>Loaded";
         QTest::newRow("phone gives a broken note") << "addr>Connecting hb:5>Loading load:bad>Refused";
         QTest::newRow("load fails") << "addr>Connecting hb:5>Loading load:500x>Unreachable";
         QTest::newRow("not JSON heartbeat changes nothing") << open5 + "hb:junk>Loaded";
         QTest::newRow("not JSON before any note") << "addr>Connecting hb:junk>Connecting";
-        QTest::newRow("not JSON load answer") << "addr>Connecting hb:5>Loading load:junk>Loading";
+        QTest::newRow("not JSON load answer") << "addr>Connecting hb:5>Loading load:junk>Refused hb:5>Loading";
+        // A load that fails is asked again after 1, 2, 4 … heartbeats.
+        QTest::newRow("failed loads back off")
+            << "addr>Connecting hb:5>Loading load:500x>Unreachable hb:5>Loading load:500x>Unreachable "
+               "hb:5>Unreachable hb:5>Loading load:junk>Refused hb:5>Refused hb:5>Refused hb:5>Refused "
+               "hb:5>Loading load:5>Loaded";
+        // Another note whose load is unusable: the old note's text is not kept for it.
+        QTest::newRow("another note, broken") << open5 + "hb:6>Loading load:junk>Refused hb:6>Loading load:6>Loaded";
+        QTest::newRow("drop, return fails, retried") << open5 + "hb:fail>Offline hb:5>Loading load:500x>Offline hb:5>Offline load:5>Loaded";
+        QTest::newRow("half a surrogate pair in the note") << "addr>Connecting hb:5>Loading load:lone>Refused";
+        QTest::newRow("half a surrogate pair in the id") << "addr>Connecting hb:s:y>Loading load:loneid>Refused";
         QTest::newRow("a heartbeat without id is a change")
             << open5 + "hb:{}>Loading load:5>Loaded";
     }
@@ -180,7 +218,7 @@ private slots:
             const QString action = step.section(QLatin1Char('>'), 0, 0);
             const State expected = stateNamed(step.section(QLatin1Char('>'), 1));
             const QString kind = action.section(QLatin1Char(':'), 0, 0);
-            const QString arg = action.section(QLatin1Char(':'), 1);
+            const QString arg = action.section(QLatin1Char(':'), 1, -1);
             const QJsonValue id = arg.startsWith(QLatin1String("s:")) ? QJsonValue(arg.mid(2))
                                                                        : QJsonValue(arg.toInt());
             if (kind == QLatin1String("addr")) {
@@ -206,6 +244,10 @@ private slots:
                     QVERIFY(rig.phone.answerJson(paths::getNote, "{oops"));
                 else if (arg.endsWith(QLatin1Char('x')))
                     QVERIFY(rig.phone.answerJson(paths::getNote, "{}", arg.chopped(1).toInt()));
+                else if (arg == QLatin1String("lone"))
+                    QVERIFY(rig.load(QJsonValue(5), QStringLiteral("a") + QChar(0xD800)));
+                else if (arg == QLatin1String("loneid"))
+                    QVERIFY(rig.load(QJsonValue(QStringLiteral("y") + QChar(0xDC00)), QStringLiteral("a")));
                 else
                     QVERIFY(rig.load(id, QStringLiteral("text of ") + arg));
             } else {
@@ -214,6 +256,11 @@ private slots:
             QVERIFY2(rig.link.state() == expected, qPrintable(step));
             QCOMPARE(rig.link.connectionScreen(), tavrin::link::showsConnectionScreen(expected));
             QCOMPARE(rig.attrs.isLoadOk(), expected == State::Loaded);
+            // Typing is taken only where it is kept or sent.
+            const bool resuming = step.startsWith(QLatin1String("hb:5>Loading")) &&
+                                  last == State::Offline;
+            QCOMPARE(rig.link.editable(),
+                     expected == State::Loaded || expected == State::Offline || resuming);
             if (expected != last)
                 ++expectedStateSignals;
             if (tavrin::link::showsConnectionScreen(expected) !=
@@ -231,7 +278,7 @@ private slots:
         QTest::addColumn<bool>("connectionScreen");
         for (const char* name : {"NoAddress", "Connecting", "Unreachable", "Refused"})
             QTest::newRow(name) << name << true;
-        for (const char* name : {"NoNote", "Loading", "Loaded"})
+        for (const char* name : {"NoNote", "Loading", "Loaded", "Offline"})
             QTest::newRow(name) << name << false;
     }
 
@@ -432,11 +479,11 @@ private slots:
 
     // ---- Pushes ----------------------------------------------------------
 
-    void failedContentPushIsMadeGood() {
+    void unansweredContentPushGoesAgainWithTheNextHeartbeat() {
         Rig rig;
         QVERIFY(rig.open(QJsonValue(30), QStringLiteral("base")));
         rig.editor.type(QStringLiteral("!"));
-        QVERIFY(rig.phone.answer(paths::content, FakeTransport::json("{}", 500)));
+        QVERIFY(rig.phone.fail(paths::content)); // no answer at all
         rig.editor.type(QStringLiteral("?"));
         QVERIFY(rig.confirmPushes());
         const int pushes = rig.phone.sentCount(paths::content);
@@ -447,6 +494,60 @@ private slots:
         QVERIFY(rig.confirmPushes());
         QVERIFY(rig.beat(QJsonValue(30)));
         QCOMPARE(rig.phone.sentCount(paths::content), pushes + 1);
+        QCOMPARE(rig.link.syncStatus(), tavrin::NoteSync::Status::InSync);
+    }
+
+    // A phone that answers "no" is asked again after a wait that doubles, not
+    // at every heartbeat; typing meanwhile waits for that retry.
+    void refusedContentPushBacksOff() {
+        Rig rig;
+        QVERIFY(rig.open(QJsonValue(30), QStringLiteral("base")));
+        rig.editor.type(QStringLiteral("!"));
+        QVERIFY(rig.phone.answer(paths::content, FakeTransport::json("{}", 500)));
+        QCOMPARE(rig.link.syncStatus(), tavrin::NoteSync::Status::Refused);
+        QVERIFY(rig.link.syncStatusText().contains(QStringLiteral("500")));
+        QCOMPARE(rig.link.sync()->retryDelayMs(), 5);
+        const int pushes = rig.phone.sentCount(paths::content);
+        QVERIFY(rig.beat(QJsonValue(30)));
+        QVERIFY(rig.beat(QJsonValue(30)));
+        rig.editor.type(QStringLiteral("?"));
+        QCOMPARE(rig.phone.sentCount(paths::content), pushes);
+        QVERIFY(rig.phone.answerAll(paths::selection, FakeTransport::json("{}")) > 0);
+
+        // The retry carries the newest text; refused again, the wait doubles up to the maximum.
+        QList<int> delays;
+        for (int round = 0; round < 3; ++round) {
+            QTRY_COMPARE(rig.phone.pendingCount(paths::content), 1);
+            QCOMPARE(rig.phone.pending(paths::content).first().formValue(QStringLiteral("content")),
+                     QStringLiteral("base!?"));
+            QVERIFY(rig.phone.answer(paths::content, FakeTransport::json("{}", 503)));
+            delays << rig.link.sync()->retryDelayMs();
+        }
+        QCOMPARE(delays, (QList<int>{10, 20, 20}));
+        QTRY_COMPARE(rig.phone.pendingCount(paths::content), 1);
+        QVERIFY(rig.confirmPushes());
+        QCOMPARE(rig.link.sync()->retryDelayMs(), 0);
+        QCOMPARE(rig.link.syncStatus(), tavrin::NoteSync::Status::InSync);
+        QCOMPARE(rig.link.sync()->confirmedText(), QStringLiteral("base!?"));
+    }
+
+    void failedSaveIsRetriedOnceThePhoneIsBack() {
+        Rig rig;
+        QVERIFY(rig.open(QJsonValue(30), QStringLiteral("base")));
+        rig.link.postToSaveNow();
+        QVERIFY(rig.phone.fail(paths::save));
+        QCOMPARE(rig.link.syncStatus(), tavrin::NoteSync::Status::SaveFailed);
+        QVERIFY(rig.beat(QJsonValue(30)));
+        QCOMPARE(rig.phone.pendingCount(paths::save), 1);
+        QVERIFY(rig.phone.answerJson(paths::save, R"({"code":1})"));
+        QCOMPARE(rig.link.syncStatus(), tavrin::NoteSync::Status::Saved);
+        QVERIFY(rig.beat(QJsonValue(30)));
+        QCOMPARE(rig.phone.sentCount(paths::save), 2);
+        // A new edit after the save: sending, then in sync.
+        rig.editor.type(QStringLiteral("x"));
+        QCOMPARE(rig.link.syncStatus(), tavrin::NoteSync::Status::Sending);
+        QVERIFY(rig.confirmPushes());
+        QCOMPARE(rig.link.syncStatus(), tavrin::NoteSync::Status::InSync);
     }
 
     void failedPushIsNotResentToAnotherNote() {
@@ -488,25 +589,118 @@ private slots:
 
     // ---- Edits across a drop ---------------------------------------------
 
-    void editsTypedBeforeADropComeBackWithRedo() {
+    void editsTypedOfflineGoToThePhoneWhenItIsBack() {
         Rig rig;
         QVERIFY(rig.open(QJsonValue(50), QStringLiteral("draft")));
-        rig.editor.type(QStringLiteral(" and the ending"));
+        rig.editor.type(QStringLiteral(" and"));
         QVERIFY(rig.phone.fail(paths::content)); // never reached the phone
         QVERIFY(rig.confirmPushes());
         rig.link.heartBeat();
         QVERIFY(rig.phone.fail(paths::heartBeat));
-        QCOMPARE(rig.editor.text(), tavrin::link::unreachableHint());
+        // The note stays, editable; what is typed now is kept and counted.
+        QCOMPARE(rig.link.state(), State::Offline);
+        QCOMPARE(rig.editor.text(), QStringLiteral("draft and"));
+        rig.editor.type(QStringLiteral(" the ending"));
+        QCOMPARE(rig.phone.pendingCount(paths::content), 0);
+        QCOMPARE(rig.link.syncStatus(), tavrin::NoteSync::Status::Offline);
+        QCOMPARE(rig.link.sync()->unsentChanges(), 2);
+        QVERIFY(rig.journalHolds(QJsonValue(50), QStringLiteral("draft and the ending")));
 
-        // The phone comes back with the same note: it is loaded afresh...
-        QVERIFY(rig.beat(QJsonValue(50)) && rig.load(QJsonValue(50), QStringLiteral("draft")));
-        QCOMPARE(rig.editor.text(), QStringLiteral("draft"));
-        // ...and redo brings back what was typed before the drop, which then goes to the phone.
-        QCOMPARE(rig.attrs.outStack(), QStringList{QStringLiteral("draft and the ending")});
+        // The phone comes back with the note as it was: the edits go on by themselves.
+        const QStringList historyBefore = rig.attrs.inStack();
+        QVERIFY(rig.beat(QJsonValue(50)));
+        QVERIFY(rig.link.editable());
+        rig.editor.type(QStringLiteral("!")); // typed while it loads
+        QVERIFY(rig.load(QJsonValue(50), QStringLiteral("draft")));
+        QCOMPARE(rig.editor.text(), QStringLiteral("draft and the ending!"));
         QVERIFY(rig.confirmPushes());
-        rig.attrs.history()->postToRedo();
-        QCOMPARE(rig.editor.text(), QStringLiteral("draft and the ending"));
-        QCOMPARE(rig.pushedContents().last(), QStringLiteral("draft and the ending"));
+        QCOMPARE(rig.pushedContents().last(), QStringLiteral("draft and the ending!"));
+        QCOMPARE(rig.link.sync()->confirmedText(), QStringLiteral("draft and the ending!"));
+        QVERIFY(rig.attrs.outStack().isEmpty());
+        QVERIFY(rig.link.conflictText().isEmpty());
+        // The history of the note survived the drop.
+        QCOMPARE(rig.attrs.inStack().mid(0, historyBefore.size()), historyBefore);
+        QCOMPARE(rig.link.syncStatus(), tavrin::NoteSync::Status::InSync);
+        QVERIFY(rig.journalHolds(QJsonValue(50), QString()));
+    }
+
+    // What the phone holds on return against what the editor holds:
+    // base "one two three", local edits at the start, the phone's at the end.
+    void returningNote_data() {
+        QTest::addColumn<QString>("local");
+        QTest::addColumn<QString>("phone");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("conflict");
+        const QString base = QStringLiteral("one two three");
+        QTest::newRow("phone unchanged: local goes on") << "ONE two three" << base << "ONE two three" << false;
+        QTest::newRow("local unchanged: phone's taken") << base << "one two THREE" << "one two THREE" << false;
+        QTest::newRow("both, apart: merged") << "ONE two three" << "one two THREE" << "ONE two THREE" << false;
+        QTest::newRow("both, alike") << "one 2 three" << "one 2 three" << "one 2 three" << false;
+        QTest::newRow("both, same place: phone's, local offered")
+            << "one TWO three" << "one deux three" << "one deux three" << true;
+        QTest::newRow("phone has what we sent, local went on")
+            << "one two three four five" << "one two three four" << "one two three four five" << false;
+    }
+
+    void returningNote() {
+        QFETCH(QString, local);
+        QFETCH(QString, phone);
+        QFETCH(QString, shown);
+        QFETCH(bool, conflict);
+        Rig rig;
+        QVERIFY(rig.open(QJsonValue(60), QStringLiteral("one two three")));
+        if (QTest::currentDataTag() == QLatin1String("phone has what we sent, local went on")) {
+            // The push reached the phone, but its answer was lost with the link.
+            rig.editor.type(QStringLiteral(" four"));
+            QVERIFY(rig.phone.fail(paths::content));
+            rig.link.heartBeat();
+            QVERIFY(rig.phone.fail(paths::heartBeat));
+            rig.editor.type(QStringLiteral(" five"));
+        } else {
+            rig.link.heartBeat();
+            QVERIFY(rig.phone.fail(paths::heartBeat));
+            rig.editor.assign(local);
+        }
+        QVERIFY(rig.confirmPushes());
+        QVERIFY(rig.beat(QJsonValue(60)) && rig.load(QJsonValue(60), phone));
+        QCOMPARE(rig.editor.text(), shown);
+        QVERIFY(rig.confirmPushes());
+        QCOMPARE(rig.link.sync()->confirmedText(), shown);
+        QCOMPARE(rig.link.conflictText(), conflict ? local : QString());
+        QCOMPARE(rig.attrs.outStack(), conflict ? QStringList{local} : QStringList());
+        if (!conflict)
+            return;
+        // The offered text comes back with one action, and goes to the phone.
+        rig.link.restoreLocalText();
+        QCOMPARE(rig.editor.text(), local);
+        QVERIFY(rig.link.conflictText().isEmpty());
+        QVERIFY(rig.confirmPushes());
+        QCOMPARE(rig.pushedContents().last(), local);
+    }
+
+    // Unconfirmed edits survive the program: a second run on the same journal
+    // finds them when the note loads.
+    void journalBringsEditsBackAfterACrash() {
+        QTemporaryDir journal;
+        {
+            Rig first(journal.path());
+            QVERIFY(first.open(QJsonValue(70), QStringLiteral("kept")));
+            first.editor.type(QStringLiteral(" safe"));
+            QVERIFY(first.phone.answer(paths::content, FakeTransport::json("{}", 500)));
+            QVERIFY(first.journalHolds(QJsonValue(70), QStringLiteral("kept safe")));
+            // Gone without a word: no destructor of the link's runs in a real crash,
+            // and nothing here removes the file.
+        }
+        Rig second(journal.path());
+        second.enterAddress();
+        QVERIFY(second.beat(QJsonValue(70)) && second.load(QJsonValue(70), QStringLiteral("kept")));
+        QCOMPARE(second.editor.text(), QStringLiteral("kept safe"));
+        QVERIFY(second.confirmPushes());
+        QCOMPARE(second.pushedContents().last(), QStringLiteral("kept safe"));
+        QVERIFY(second.journalHolds(QJsonValue(70), QString()));
+        // Another note at another address never sees it.
+        QVERIFY(!second.link.sync()->journal().find(QStringLiteral("127.0.0.2"), QJsonValue(70)));
+        QVERIFY(!second.link.sync()->journal().find(kAddress, QJsonValue(QStringLiteral("70"))));
     }
 
     void editsKeptForOneNoteAreNotOfferedForAnother() {
@@ -571,7 +765,7 @@ private slots:
         PushQueue queue(&phone, 5000);
         QStringList finished;
         connect(&queue, &PushQueue::pushFinished, this,
-                [&](PushQueue::Kind, bool ok, quint64 token) {
+                [&](PushQueue::Kind, bool ok, int, quint64 token) {
                     finished << QString::number(token) + (ok ? QString() : QStringLiteral("!"));
                 });
         const QUrl content(QStringLiteral("http://127.0.0.1:8080/desktop/modifyNoteContent/"));

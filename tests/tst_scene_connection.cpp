@@ -26,6 +26,8 @@ constexpr int kWait = 10000;
 const QString kLogoPath = QStringLiteral("/Morvane/image/logo_196.png");
 const QUrl kBundledLogo(QStringLiteral("qrc:/logo.png"));
 const QString kClosedSite = QStringLiteral("127.0.0.1:9");
+const QString kAutomatic = QStringLiteral("appType=QuesslyPC&byHand=false&versionCode=7");
+const QString kByHand = QStringLiteral("appType=QuesslyPC&byHand=true&versionCode=7");
 
 enum ImageStatus { Null, Ready, Loading, Error };
 
@@ -64,9 +66,19 @@ QString focusName(SceneFixture& scene) {
 class SceneConnectionTest : public QObject {
     Q_OBJECT
 
-    HttpsTestServer m_site{QStringLiteral("127.0.5.1")};
+    HttpsTestServer m_site{QStringLiteral("127.0.12.1")};
     // Serves the logo. A server of its own: images are cached by URL for the whole process.
-    HttpsTestServer m_logoSite{QStringLiteral("127.0.5.2")};
+    HttpsTestServer m_logoSite{QStringLiteral("127.0.12.2")};
+
+    // The queries of the update checks the site received, in order.
+    QStringList checkQueries() const {
+        QStringList queries;
+        for (const auto& request : m_site.requests()) {
+            if (request.path == QLatin1String("/Morvane/v1/upgrade/checkUpdate"))
+                queries << request.query;
+        }
+        return queries;
+    }
 
 private slots:
     void initTestCase() {
@@ -151,8 +163,8 @@ private slots:
         // The first address would send the automatic check at once; nothing is sent.
         scene.click(scene.item("ipInput"));
         QTRY_VERIFY(scene.item("ipInput")->hasActiveFocus());
-        scene.typeText(QStringLiteral("127.0.5.9"));
-        QVERIFY(scene.link()->countDown()->isActive());
+        scene.typeText(QStringLiteral("127.0.12.9"));
+        QTRY_VERIFY_WITH_TIMEOUT(scene.link()->countDown()->isActive(), kWait);
         QVERIFY(updater->findChildren<QNetworkReply*>().isEmpty());
         QMetaObject::invokeMethod(updater, "checkUpdate", Q_ARG(bool, true));
         QVERIFY(updater->findChildren<QNetworkReply*>().isEmpty());
@@ -164,14 +176,24 @@ private slots:
         QCOMPARE(focusName(scene), QStringLiteral("ipInput"));
 
         // The same steps with the check built in do send it: the checks above can fail.
+        scene.close();
         tavrin::maker::setContactedForTesting(true);
-        SceneFixture withCheck(dir.path());
+        QTemporaryDir otherDir;
+        SceneFixture withCheck(otherDir.path());
+        QVERIFY(withCheck.activate());
         QObject* checking = withCheck.find("updater");
         QVERIFY(checking->property("available").toBool());
         QVERIFY(withCheck.item("btnCheckUpdate")->isVisible());
         QCOMPARE(withCheck.item("btnShortcut")->y(), 640.0 - 40 * 4.5);
+        withCheck.click(withCheck.item("ipInput"));
+        QTRY_VERIFY(withCheck.item("ipInput")->hasActiveFocus());
+        withCheck.typeText(QStringLiteral("127.0.12.9"));
+        QTRY_VERIFY_WITH_TIMEOUT(withCheck.link()->countDown()->isActive(), kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(checkQueries(), QStringList{kAutomatic}, kWait);
         QMetaObject::invokeMethod(checking, "checkUpdate", Q_ARG(bool, true));
-        QCOMPARE(checking->findChildren<QNetworkReply*>().size(), 1);
+        QVERIFY(!checking->findChildren<QNetworkReply*>().isEmpty());
+        // Only these two reached the site: none came from the scene without the check.
+        QTRY_COMPARE_WITH_TIMEOUT(checkQueries(), (QStringList{kAutomatic, kByHand}), kWait);
     }
 
     // ---- Keyboard and screen readers ---------------------------------------
@@ -254,30 +276,30 @@ private slots:
 
     // ---- --address ---------------------------------------------------------
 
-    void addressFromTheCommandLineIsEnteredAsIfTyped() {
+    void addressFromTheCommandLineConnectsAtOnce() {
         QTemporaryDir dir;
         {
             SceneFixture first(dir.path());
-            first.settings()->setProperty("input", QStringLiteral("127.0.5.30"));
+            first.settings()->setProperty("input", QStringLiteral("127.0.12.30"));
         }
-        tavrin::StartOptions::setAddress(QStringLiteral("127.0.5.31"));
+        tavrin::StartOptions::setAddress(QStringLiteral("127.0.12.31"));
         FakeTransport phone;
         SceneFixture scene(dir.path());
         // Before the event loop runs: the first heartbeat has not gone out yet.
         scene.link()->setTransport(&phone);
-        QCOMPARE(scene.item("ipInput")->property("text").toString(), QStringLiteral("127.0.5.31"));
-        QCOMPARE(scene.attrs()->ip(), QStringLiteral("127.0.5.31"));
-        QCOMPARE(scene.settings()->property("input").toString(), QStringLiteral("127.0.5.31"));
+        QCOMPARE(scene.item("ipInput")->property("text").toString(), QStringLiteral("127.0.12.31"));
+        QCOMPARE(scene.attrs()->ip(), QStringLiteral("127.0.12.31"));
+        QCOMPARE(scene.settings()->property("input").toString(), QStringLiteral("127.0.12.31"));
         QVERIFY(scene.link()->countDown()->isActive());
         QTRY_VERIFY_WITH_TIMEOUT(phone.pendingCount(paths::heartBeat) > 0, kWait);
         // The first heartbeat goes to the address given, not to the remembered one.
-        QCOMPARE(phone.sent(paths::heartBeat).first().url.host(), QStringLiteral("127.0.5.31"));
+        QCOMPARE(phone.sent(paths::heartBeat).first().url.host(), QStringLiteral("127.0.12.31"));
         scene.close();
 
         // Remembered for the next start without the option.
         tavrin::StartOptions::setAddress(QString());
         SceneFixture again(dir.path());
-        QCOMPARE(again.item("ipInput")->property("text").toString(), QStringLiteral("127.0.5.31"));
+        QCOMPARE(again.item("ipInput")->property("text").toString(), QStringLiteral("127.0.12.31"));
     }
 };
 

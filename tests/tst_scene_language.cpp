@@ -190,7 +190,7 @@ private slots:
 
         // The link's hints and the title with the note's character count.
         tavrin::PhoneLink* link = scene.link();
-        link->updateIp(QStringLiteral("127.0.5.50"));
+        link->updateIp(QStringLiteral("127.0.12.50"));
         link->heartBeat();
         QVERIFY(phone.answerJson(paths::heartBeat, R"({"editingNoteId":0})"));
         QCOMPARE(text(scene, "textEdit"), expected.noNoteHint);

@@ -191,12 +191,12 @@ private slots:
     }
 
     void addressOptionIsEntered() {
-        Child how{{QStringLiteral("--address"), QStringLiteral("127.0.6.1")}};
+        Child how{{QStringLiteral("--address"), QStringLiteral("127.0.12.60")}};
         const Outcome outcome =
             runProgram(QStringLiteral("qrc:/main.qml"), QStringLiteral("close"), how);
         QVERIFY2(outcome.output.contains(QLatin1String("visible-windows=1")),
                  qPrintable(outcome.output));
-        QVERIFY2(outcome.output.contains(QLatin1String("address-field=127.0.6.1\n")),
+        QVERIFY2(outcome.output.contains(QLatin1String("address-field=127.0.12.60\n")),
                  qPrintable(outcome.output));
         QCOMPARE(outcome.exitCode, 0);
     }

@@ -59,6 +59,76 @@
         <source>手机上打开的便签，所做的修改会立即发送到手机</source>
         <translation>The note open on the phone; every change goes to the phone at once</translation>
     </message>
+    <message>
+        <source>手机上的便签也改了同一处：现在显示手机的文本。本机的文本可以恢复（或按 Ctrl+Shift+Z）。</source>
+        <translation>The note was changed at the same place on the phone too: the phone&apos;s text shows now. Yours can be brought back (or press Ctrl+Shift+Z).</translation>
+    </message>
+    <message>
+        <source>恢复本机文本</source>
+        <translation>Restore my text</translation>
+    </message>
+    <message>
+        <source>保留手机文本</source>
+        <translation>Keep the phone&apos;s text</translation>
+    </message>
+</context>
+<context>
+    <name>Link</name>
+    <message>
+        <source>正在连接手机…</source>
+        <translation>Connecting to the phone…</translation>
+    </message>
+    <message>
+        <source>连接不上手机：请确认手机和电脑在同一网络，并已启动便签的服务</source>
+        <translation>Cannot reach the phone: make sure that it is on the same network as this computer and that the note app&apos;s service is running</translation>
+    </message>
+    <message>
+        <source>手机上没有打开纯文本便签</source>
+        <translation>No plain-text note is open on the phone</translation>
+    </message>
+    <message>
+        <source>这篇便签含有无法原样发回手机的字符，不能在这里编辑</source>
+        <translation>This note holds characters that cannot be sent back to the phone unchanged, so it cannot be edited here</translation>
+    </message>
+    <message>
+        <source>手机发来的便签无法使用</source>
+        <translation>The note from the phone cannot be used</translation>
+    </message>
+    <message>
+        <source>已同步 %1</source>
+        <translation>Synced at %1</translation>
+    </message>
+    <message>
+        <source>已同步</source>
+        <translation>Synced</translation>
+    </message>
+    <message>
+        <source>正在发送…</source>
+        <translation>Sending…</translation>
+    </message>
+    <message numerus="yes">
+        <source>离线：%n 处修改未发送，自 %1 起</source>
+        <translation>
+            <numerusform>Offline since %1: %n change not sent</numerusform>
+            <numerusform>Offline since %1: %n changes not sent</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>手机拒绝了修改（HTTP %1），稍后重试</source>
+        <translation>The phone refused the change (HTTP %1); trying again later</translation>
+    </message>
+    <message>
+        <source>已保存 %1</source>
+        <translation>Saved at %1</translation>
+    </message>
+    <message>
+        <source>保存失败，连接恢复后重试</source>
+        <translation>Saving failed; trying again once the phone is back</translation>
+    </message>
+    <message>
+        <source>正在载入便签…</source>
+        <translation>Loading the note…</translation>
+    </message>
 </context>
 <context>
     <name>UpdateDialog</name>

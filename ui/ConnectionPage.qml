@@ -16,6 +16,8 @@ Item {
     readonly property alias addressText: ipInput.text
     readonly property alias addressField: ipInput
     property color borderColor: "#dddddd"
+    // Why this screen shows (phone unreachable, no note, note refused); empty: nothing to say.
+    property string reasonText
 
     signal addressEdited(string text, bool valid)
     signal shortcutsRequested()
@@ -105,6 +107,20 @@ Item {
             }
             onTextChanged: addressEdited(text, addressValidator.isValidIP(text))
         }
+    }
+
+    Label {
+        id: tvReason
+        objectName: "tvReason"
+        width: Math.min(parent.width - 20, 320)
+        x: (parent.width - width) / 2
+        y: ipLayout.y + ipLayout.height + 8
+        horizontalAlignment: Text.AlignHCenter
+        wrapMode: Text.WordWrap
+        font.pixelSize: 13
+        color: "#b3261e"
+        visible: reasonText !== ""
+        text: reasonText
     }
 
     RoundButton {

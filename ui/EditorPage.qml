@@ -1,5 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
+import Tavrin 1.0
 
 // The editor screen: the note in a scrolling, wrapping plain-text editor
 // drawn with the chosen appearance.
@@ -10,6 +11,17 @@ Item {
     property url fontSource
     readonly property alias editor: textEdit
     readonly property alias flick: flickView
+    // The editor takes typing only where it is sent or kept.
+    property bool editable: true
+    // Where the text stands; empty: no status line.
+    property string statusText
+    // The status line warns (offline, refused, a failed save).
+    property bool statusWarns: false
+    // The local text that could not be merged; empty: no banner.
+    property string conflictText
+
+    signal keepLocalRequested()
+    signal keepPhoneRequested()
 
     // Every change of the text and of the selection start, and redo past the
     // editor's own redo.
@@ -17,10 +29,53 @@ Item {
     signal selectionStartMoved(int start, int end)
     signal redoPastEditor()
 
+    // Both sides changed the same place: the phone's text shows, the local one is offered.
+    Rectangle {
+        id: conflictBanner
+        objectName: "conflictBanner"
+        visible: conflictText !== ""
+        width: parent.width
+        height: visible ? conflictRow.implicitHeight + 12 : 0
+        color: "#fff4d6"
+
+        Row {
+            id: conflictRow
+            x: 8
+            y: 6
+            spacing: 8
+
+            Label {
+                id: tvConflict
+                objectName: "tvConflict"
+                width: conflictBanner.width - btnKeepLocal.width - btnKeepPhone.width - 40
+                anchors.verticalCenter: parent.verticalCenter
+                wrapMode: Text.WordWrap
+                font.pixelSize: 13
+                text: qsTr("手机上的便签也改了同一处：现在显示手机的文本。本机的文本可以恢复（或按 Ctrl+Shift+Z）。")
+            }
+
+            Button {
+                id: btnKeepLocal
+                objectName: "btnKeepLocal"
+                text: qsTr("恢复本机文本")
+                onClicked: keepLocalRequested()
+            }
+
+            Button {
+                id: btnKeepPhone
+                objectName: "btnKeepPhone"
+                text: qsTr("保留手机文本")
+                onClicked: keepPhoneRequested()
+            }
+        }
+    }
+
     ScrollView {
         id: scrollView
         objectName: "scrollView"
-        anchors.fill: parent
+        anchors.top: conflictBanner.bottom
+        anchors.bottom: statusBar.top
+        width: parent.width
 
         ScrollBar.horizontal.policy: ScrollBar.AlwaysOff
         ScrollBar.vertical.interactive: true
@@ -56,9 +111,23 @@ Item {
                 }
             }
 
+            // A click below a short note still puts the cursor in it, at the end.
+            MouseArea {
+                id: belowText
+                objectName: "belowText"
+                y: textEdit.height
+                width: flickView.width
+                height: Math.max(0, flickView.height - textEdit.height)
+                onPressed: {
+                    textEdit.forceActiveFocus()
+                    textEdit.cursorPosition = textEdit.length
+                }
+            }
+
             TextEdit {
                 id: textEdit
                 objectName: "textEdit"
+                readOnly: !editable
                 width: scrollView.width
                 wrapMode: TextEdit.Wrap
                 selectByMouse: true
@@ -99,6 +168,16 @@ Item {
         flickView.contentY = flickView.contentHeight - flickView.height
     }
 
+    // The link's texts (a note, a merge, a hint): the cursor stays where it
+    // was, at the end when it was there, so that typing goes on in place.
+    function replaceTextKeepingCursor(newText) {
+        const atEnd = textEdit.cursorPosition === textEdit.length
+        const position = textEdit.cursorPosition
+        textEdit.wrapMode = TextTools.needsWrapAnywhere(newText) ? TextEdit.WrapAnywhere : TextEdit.Wrap
+        textEdit.text = newText
+        textEdit.cursorPosition = atEnd ? textEdit.length : Math.min(position, textEdit.length)
+    }
+
     // Reformatting: assign the whole text (recorded and pushed like typing),
     // put the cursor back at the old selection start, then the scroll position.
     // The cursor is placed through cursorPosition: TextEdit.select() raises a
@@ -109,5 +188,32 @@ Item {
         textEdit.text = newText
         textEdit.cursorPosition = start
         flickView.contentY = contentY
+    }
+
+    // Where the text stands, under the text and never over it.
+    Rectangle {
+        id: statusBar
+        objectName: "statusBar"
+        anchors.bottom: parent.bottom
+        width: parent.width
+        height: statusText !== "" ? 22 : 0
+        visible: statusText !== ""
+        color: statusWarns ? "#fdecea" : "#f3f3f3"
+
+        Label {
+            id: tvSyncStatus
+            objectName: "tvSyncStatus"
+            x: 8
+            anchors.verticalCenter: parent.verticalCenter
+            width: parent.width - 16
+            elide: Text.ElideRight
+            font.pixelSize: 12
+            color: statusWarns ? "#b3261e" : "#666666"
+            text: statusText
+        }
+    }
+
+    function focusEditor() {
+        textEdit.forceActiveFocus()
     }
 }

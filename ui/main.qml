@@ -47,7 +47,7 @@ Window {
         objectName: "link"
         attrs: attrs
         onConnectionScreenChanged: window.showIpInputView(connectionScreen)
-        onAssignEditorText: editorPage.editor.text = text
+        onAssignEditorText: editorPage.replaceTextKeepingCursor(text)
         onAutomaticUpdateCheckRequested: updater.checkUpdate(false)
     }
 
@@ -88,6 +88,7 @@ Window {
         logoSource: updater.logoUrl
         updateCheckAvailable: updater.available
         rememberedAddress: settings.input
+        reasonText: link.reasonText
         onAddressEdited: handleAddressText(text, valid)
         onShortcutsRequested: showShortcuts()
         onUpdateCheckRequested: updater.checkUpdate(true)
@@ -100,7 +101,15 @@ Window {
         height: window.height
         visible: !ipInputViewVisible
         appearance: settings
-        fontSource: link.fontUrl(connectionPage.addressText)
+        // Only the address the link uses, never a half-typed one.
+        fontSource: attrs.ip !== undefined ? link.fontUrl(attrs.ip) : ""
+        editable: link.editable
+        statusText: link.syncStatusText
+        statusWarns: link.syncStatus === NoteSync.Offline || link.syncStatus === NoteSync.Refused
+                     || link.syncStatus === NoteSync.SaveFailed
+        conflictText: link.conflictText
+        onKeepLocalRequested: link.restoreLocalText()
+        onKeepPhoneRequested: link.dismissConflict()
         onTextEdited: link.justUpdateContent(text)
         onSelectionStartMoved: link.postSelection(start, end)
         onRedoPastEditor: postToRedo()
@@ -178,26 +187,55 @@ Window {
         }
     }
 
-    // An address given on the command line is entered as if typed, after the remembered one.
+    // An address given on the command line takes the remembered one's place: the field
+    // shows it, and it connects at once, with nothing typed on the way to wait for.
     Component.onCompleted: {
         if (StartOptions.address !== "")
-            connectionPage.addressField.text = StartOptions.address
+            settings.input = StartOptions.address
     }
 
     // ---- Operations --------------------------------------------------------
 
+    // The link starts once the typed address has stood still for a moment, so
+    // that the addresses on the way (1.2.3.1, 1.2.3.10, ...) are never contacted.
+    Timer {
+        id: addressSettles
+        objectName: "addressSettles"
+        interval: 500
+        property string address
+        onTriggered: link.updateIp(address)
+    }
+
     function handleAddressText(text, valid) {
         if (valid) {
+            // The remembered address at start connects at once.
+            const remembered = text === settings.input
             settings.input = text
-            link.updateIp(text)
+            addressSettles.address = text
+            if (remembered) {
+                addressSettles.stop()
+                link.updateIp(text)
+            } else {
+                addressSettles.restart()
+            }
+        } else {
+            addressSettles.stop()
         }
         connectionPage.borderColor = !valid ? "#ed3333"
                                             : connectionPage.addressField.activeFocus ? "#2775b6" : "#dddddd"
     }
 
+    // Typing never lands in the address because the screen switched under the
+    // user: the field takes the focus only when the editor did not have it.
     function showIpInputView(visible) {
+        const wasEditing = editorPage.editor.activeFocus
         ipInputViewVisible = visible
-        connectionPage.addressField.focus = visible
+        if (visible && wasEditing)
+            connectionPage.forceActiveFocus() // keys go nowhere, not into the hidden editor
+        else if (visible)
+            connectionPage.addressField.focus = true
+        else
+            editorPage.focusEditor()
     }
 
     // The editor's font, in the points the platform's font dialog works with

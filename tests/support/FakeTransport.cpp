@@ -1,5 +1,6 @@
 #include "support/FakeTransport.h"
 
+#include <QTimer>
 #include <QUrlQuery>
 
 using tavrin::transport::Answer;
@@ -14,6 +15,7 @@ void FakeTransport::get(const QUrl& url, int timeoutMs, QObject* context, Done d
     const Sent request{QStringLiteral("GET"), url, {}, timeoutMs};
     m_sent.append(request);
     m_pending.append(Pending{request, context, std::move(done), context != nullptr});
+    respondLater();
 }
 
 void FakeTransport::postForm(const QUrl& url, const QByteArray& body, int timeoutMs,
@@ -21,6 +23,20 @@ void FakeTransport::postForm(const QUrl& url, const QByteArray& body, int timeou
     const Sent request{QStringLiteral("POST"), url, body, timeoutMs};
     m_sent.append(request);
     m_pending.append(Pending{request, context, std::move(done), context != nullptr});
+    respondLater();
+}
+
+void FakeTransport::respondLater() {
+    if (!m_responder)
+        return;
+    QTimer::singleShot(0, this, [this] {
+        for (int i = 0; i < m_pending.size(); ++i) {
+            if (const std::optional<Answer> answer = m_responder(m_pending.at(i).request)) {
+                take(i, *answer);
+                return respondLater(); // the answer may have sent more
+            }
+        }
+    });
 }
 
 QList<FakeTransport::Sent> FakeTransport::sent(const QString& path) const {

@@ -8,6 +8,8 @@
 
 #include <QList>
 #include <QPointer>
+#include <functional>
+#include <optional>
 
 class FakeTransport : public tavrin::transport::Transport {
     Q_OBJECT
@@ -49,6 +51,11 @@ public:
 
     static tavrin::transport::Answer json(const QByteArray& body, int status = 200);
 
+    // A phone that answers by itself: every request the responder gives an
+    // answer for is answered from the event loop, as a real one would be.
+    using Responder = std::function<std::optional<tavrin::transport::Answer>(const Sent&)>;
+    void setResponder(Responder responder) { m_responder = std::move(responder); }
+
 private:
     struct Pending {
         Sent request;
@@ -58,10 +65,12 @@ private:
     };
 
     void take(int index, const tavrin::transport::Answer& answer);
+    void respondLater();
     int indexOf(const QString& path, bool newest) const;
 
     QList<Sent> m_sent;
     QList<Pending> m_pending;
+    Responder m_responder;
 };
 
 // The paths of the note server, for tests.

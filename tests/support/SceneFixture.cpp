@@ -1,5 +1,7 @@
 #include "support/SceneFixture.h"
 
+#include "support/FakeTransport.h"
+
 #include "app/Startup.h"
 #include "app/Translations.h"
 #include "link/PhoneLink.h"
@@ -8,6 +10,9 @@
 #include "update/MakerSite.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
@@ -79,6 +84,8 @@ tavrin::LanguageChoice setSceneTestLocale(const QLocale& locale)
 SceneFixture::SceneFixture(const QString& settingsDir)
     : m_engine(std::make_unique<QQmlApplicationEngine>())
 {
+    // The journal of unconfirmed edits (the data location) is the test's own too.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(settingsDir));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir);
     // As at start-up: ours in front of the Qt translation that the engine installed.
@@ -102,10 +109,32 @@ SceneFixture::~SceneFixture()
     close();
 }
 
+bool SceneFixture::openNote(const QJsonValue& id, const QString& content)
+{
+    if (!m_phone)
+        m_phone = std::make_unique<FakeTransport>();
+    const QByteArray heartbeat =
+        QJsonDocument(QJsonObject{{"editingNoteId", id}}).toJson(QJsonDocument::Compact);
+    const QJsonObject note{{"noteId", id}, {"markdown", false}, {"content", content}};
+    const QByteArray load =
+        QJsonDocument(QJsonObject{{"code", 1}, {"data", note}}).toJson(QJsonDocument::Compact);
+    m_phone->setResponder([=](const FakeTransport::Sent& sent) {
+        if (sent.path() == QLatin1String("/desktop/heartBeat/"))
+            return FakeTransport::json(heartbeat);
+        if (sent.path() == QLatin1String("/desktop/getNote/"))
+            return FakeTransport::json(load);
+        return FakeTransport::json("{\"code\":1}");
+    });
+    link()->setTransport(m_phone.get());
+    link()->updateIp(QStringLiteral("127.0.0.1"));
+    return QTest::qWaitFor([this] { return attrs()->isLoadOk(); }, 5000);
+}
+
 void SceneFixture::close()
 {
     m_window = nullptr;
     m_engine.reset();
+    m_phone.reset();
 }
 
 QObject* SceneFixture::find(const QString& objectName) const

@@ -14,6 +14,9 @@
 #include <QVariant>
 #include <memory>
 
+class FakeTransport;
+class QJsonValue;
+
 namespace tavrin {
 struct LanguageChoice;
 class Attrs;
@@ -53,10 +56,16 @@ public:
     // Waits until the window is exposed and active, so that keys reach it.
     bool activate();
 
+    // An in-process phone with note `id` open holding `content`, answering
+    // everything at once; returns once the note is loaded in the editor.
+    bool openNote(const QJsonValue& id, const QString& content);
+    FakeTransport* phone() const { return m_phone.get(); }
+
     // Destroys the scene (the settings store writes what it has not yet written).
     void close();
 
 private:
+    std::unique_ptr<FakeTransport> m_phone;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow* m_window = nullptr;
 };

@@ -4,3 +4,5 @@
 
 // The scene's own diagnostics (key names of the reformatting shortcuts).
 Q_DECLARE_LOGGING_CATEGORY(lcUi)
+// Start-up: the command line and the languages chosen.
+Q_DECLARE_LOGGING_CATEGORY(lcStartup)

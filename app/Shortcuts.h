@@ -20,12 +20,14 @@ public:
     struct Entry {
         const char* sequence;  // as QKeySequence reads it
         const char* operation; // a function of the window, called without arguments
-        QString help;          // what the help text says it does
+        const char* help;      // what the help text says it does, untranslated
     };
 
     using QObject::QObject;
 
     static const QVector<Entry>& entries();
+    // What the entry does, in the user's language.
+    static QString help(const Entry& entry);
     QVariantList actions() const;
     // "keys:what" lines in the order of the entries.
     QString helpText() const;

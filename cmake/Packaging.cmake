@@ -104,5 +104,8 @@ set(_tavrin_qml_modules
     qml-module-qt-labs-platform)
 list(TRANSFORM _tavrin_qml_modules APPEND " (>= 5.15)")
 list(JOIN _tavrin_qml_modules ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
+# Qt's own translations: without them the program still speaks the user's language, but the
+# platform dialogs (colours, fonts) speak English.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qttranslations5-l10n)
 
 include(CPack)

@@ -31,11 +31,11 @@ QUrl noteServerUrl(const Attrs& attrs, const char* path) {
 }
 
 QString unreachableHint() {
-    return QStringLiteral("请长按便签APP的扫码按钮启动服务");
+    return QCoreApplication::translate("tavrin::link", "请长按便签APP的扫码按钮启动服务");
 }
 
 QString noNoteHint() {
-    return QStringLiteral("请打开一篇纯文本便签");
+    return QCoreApplication::translate("tavrin::link", "请打开一篇纯文本便签");
 }
 
 bool isHintText(const QString& text) {

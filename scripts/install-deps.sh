@@ -3,6 +3,7 @@
 set -e
 PACKAGES="build-essential cmake ninja-build pkg-config
   qtbase5-dev qtdeclarative5-dev qtdeclarative5-dev-tools qtquickcontrols2-5-dev
+  qttools5-dev qttools5-dev-tools qttranslations5-l10n
   qml-module-qtqml qml-module-qtquick2 qml-module-qtquick-window2
   qml-module-qtquick-controls2 qml-module-qtquick-templates2
   qml-module-qt-labs-platform

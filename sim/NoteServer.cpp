@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QLoggingCategory>
 
 #include <httplib.h>
 
@@ -22,6 +23,9 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+
+// The server's own troubles: warnings, shown by default.
+Q_LOGGING_CATEGORY(lcSim, "tavrin.sim", QtInfoMsg)
 
 namespace tavrin::sim {
 namespace {
@@ -334,7 +338,7 @@ void NoteServer::Private::serve(const httplib::Request& raw, httplib::Response& 
         // stop() has shut it down already.
         const bool closed = sockets::shutdownConnection(localEnd(raw), peerEnd(raw));
         if (!closed && !stopped) {
-            qWarning("NoteServer: could not find the connection of %s %s to drop it",
+            qCWarning(lcSim, "NoteServer: could not find the connection of %s %s to drop it",
                      qPrintable(request.method), qPrintable(request.path));
         }
         response.status = 500;
@@ -380,7 +384,7 @@ void NoteServer::Private::writeRaw(const httplib::Request& raw, const Reply& rep
         fd >= 0 ? TakenConnection::takeOver(fd, stopEvent) : nullptr;
     if (!connection) {
         if (!isStopping()) {
-            qWarning("NoteServer: could not take over the connection of %s to write its answer",
+            qCWarning(lcSim, "NoteServer: could not take over the connection of %s to write its answer",
                      raw.path.c_str());
         }
         served.dropped = true;

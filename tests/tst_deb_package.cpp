@@ -190,6 +190,13 @@ private slots:
         const QString depends = m_control.value(QStringLiteral("Depends"));
         QVERIFY2(dependencyNames(depends).contains(package), qPrintable(depends));
     }
+
+    // Qt's translations, which the program loads for the platform dialogs.
+    void recommendsQtTranslations() {
+        const QString recommends = m_control.value(QStringLiteral("Recommends"));
+        QVERIFY2(dependencyNames(recommends).contains(QStringLiteral("qttranslations5-l10n")),
+                 qPrintable(recommends));
+    }
 };
 
 QTEST_GUILESS_MAIN(DebPackageTest)

@@ -141,6 +141,9 @@ Item {
                 font.pixelSize: Math.max(1, appearance.fontSize)
                 tabStopDistance: appearance.fontSize * 2
                 font.family: appearance.fontFamily
+                Accessible.role: Accessible.EditableText
+                Accessible.name: qsTr("便签")
+                Accessible.description: qsTr("手机上打开的便签，所做的修改会立即发送到手机")
 
                 // Redo is the editor's own while it has something to redo; then the
                 // window's history, which also keeps the edits that a dropped

@@ -11,9 +11,12 @@ Window {
     width: 480
     height: 640
     visible: true
-    title: link.charCountText === undefined || link.charCountText === null
-           ? qsTr("Tavrin")
-           : qsTr("Tavrin ( ") + link.charCountText + qsTr(" 字)")
+    title: {
+        if (link.charCountText === undefined || link.charCountText === null)
+            return qsTr("Tavrin")
+        //: The window title while a note is open: %1 is the note's character count on the phone.
+        return qsTr("Tavrin ( %1 字)").arg(link.charCountText)
+    }
 
     // The screen shown: set by showIpInputView, which follows the link's state.
     // Pages are sized by the window, whose content item has no size until it is shown.
@@ -78,6 +81,7 @@ Window {
         visible: ipInputViewVisible
         versionName: attrs.versionName
         logoSource: updater.logoUrl
+        updateCheckAvailable: updater.available
         rememberedAddress: settings.input
         reasonText: link.reasonText
         onAddressEdited: handleAddressText(text, valid)
@@ -117,7 +121,8 @@ Window {
         id: fontSizeDialog
         objectName: "fontSizeDialog"
         sliderObjectName: "fontSizeSlider"
-        caption: qsTr("设置字体大小")
+        //: %1 is the font size in pixels.
+        captionFormat: qsTr("设置字体大小%1")
         shownValue: settings.fontSize
         onChosen: settings.fontSize = chosenValue
     }
@@ -126,7 +131,8 @@ Window {
         id: paddingDialog
         objectName: "paddingDialog"
         sliderObjectName: "paddingSlider"
-        caption: qsTr("设置内边距：")
+        //: %1 is the inner margin in pixels.
+        captionFormat: qsTr("设置内边距：%1")
         shownValue: settings.padding
         onChosen: settings.padding = chosenValue
     }
@@ -150,7 +156,8 @@ Window {
     Platform.FontDialog {
         id: fontDialog
         objectName: "fontDialog"
-        title: qsTr("设置字体:") + editorPage.editor.font.family
+        //: %1 is the name of the editor's font.
+        title: qsTr("设置字体:%1").arg(editorPage.editor.font.family)
         currentFont: editorFontInPoints
         onAccepted: {
             // A font chosen by point size is converted at the desktop's 96 dpi.
@@ -173,6 +180,13 @@ Window {
             shortcut: modelData.sequence
             onTriggered: window[modelData.operation]()
         }
+    }
+
+    // An address given on the command line takes the remembered one's place: the field
+    // shows it, and it connects at once, with nothing typed on the way to wait for.
+    Component.onCompleted: {
+        if (StartOptions.address !== "")
+            settings.input = StartOptions.address
     }
 
     // ---- Operations --------------------------------------------------------

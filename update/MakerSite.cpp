@@ -9,6 +9,11 @@ QString& hostOverride() {
     return value;
 }
 
+bool& contacted() {
+    static bool value = TAVRIN_UPDATE_CHECK;
+    return value;
+}
+
 QString siteRoot() {
     return QStringLiteral("https://") + host() + QStringLiteral("/Morvane/");
 }
@@ -24,7 +29,17 @@ void setHostForTesting(const QString& hostAndPort) {
     hostOverride() = hostAndPort;
 }
 
+bool isContacted() {
+    return contacted();
+}
+
+void setContactedForTesting(bool contact) {
+    contacted() = contact;
+}
+
 QUrl logoUrl() {
+    if (!isContacted())
+        return {};
     return QUrl(siteRoot() + QStringLiteral("image/logo_196.png"));
 }
 

@@ -12,7 +12,13 @@ QString host();
 // Tests only: points every maker URL at a server of the test's own.
 void setHostForTesting(const QString& hostAndPort);
 
-QUrl logoUrl();          // https://<host>/Morvane/image/logo_196.png
+// Whether the program contacts the site at all: the CMake option TAVRIN_UPDATE_CHECK. Without
+// it there is no update check and no logo from the site.
+bool isContacted();
+// Tests only: what a build with the other setting of the option does.
+void setContactedForTesting(bool contacted);
+
+QUrl logoUrl();          // https://<host>/Morvane/image/logo_196.png; empty when not contacted
 QString downloadPage();  // https://<host>/Morvane/
 QUrl checkUpdateUrl(bool byHand, int versionCode);
 

@@ -19,13 +19,6 @@ Q_LOGGING_CATEGORY(lcUpdate, "tavrin.update", QtInfoMsg)
 
 namespace tavrin {
 
-namespace {
-
-const QString kMessageTitle = QStringLiteral("检查更新");
-const QString kNetworkFailureText = QStringLiteral("网络异常，请检查网络是否畅通～");
-
-} // namespace
-
 UpdateChecker::UpdateChecker(QObject* parent)
     : QObject(parent)
     , m_transport(new transport::HttpTransport(this)) {}
@@ -38,7 +31,15 @@ QString UpdateChecker::downloadPage() const {
     return maker::downloadPage();
 }
 
+bool UpdateChecker::available() const {
+    return maker::isContacted();
+}
+
 void UpdateChecker::checkUpdate(bool byHand) {
+    if (!available()) {
+        qCDebug(lcUpdate) << "not checking: built without the update check";
+        return;
+    }
     const QUrl url = maker::checkUpdateUrl(byHand, kVersionCode);
     qCDebug(lcUpdate) << "checking" << url;
     m_transport->get(
@@ -46,11 +47,15 @@ void UpdateChecker::checkUpdate(bool byHand) {
         [this, byHand](const transport::Answer& answer) { handleAnswer(answer, byHand); });
 }
 
+QString UpdateChecker::messageTitle() {
+    return tr("检查更新");
+}
+
 void UpdateChecker::handleAnswer(const transport::Answer& reply, bool byHand) {
     qCDebug(lcUpdate) << "answer" << reply.status << reply.failure;
     if (!reply.isOk()) {
         if (byHand)
-            emit messageRequested(kMessageTitle, kNetworkFailureText);
+            emit messageRequested(messageTitle(), tr("网络异常，请检查网络是否畅通～"));
         return;
     }
     const update::UpdateAnswer answer = update::readUpdateAnswer(reply.text());
@@ -60,7 +65,7 @@ void UpdateChecker::handleAnswer(const transport::Answer& reply, bool byHand) {
         break;
     case update::UpdateAnswer::Kind::Message:
         if (byHand)
-            emit messageRequested(kMessageTitle, answer.text);
+            emit messageRequested(messageTitle(), answer.text);
         break;
     case update::UpdateAnswer::Kind::Nothing:
         break;

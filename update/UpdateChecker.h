@@ -18,15 +18,19 @@ class UpdateChecker : public QObject {
     Q_OBJECT
     Q_PROPERTY(QUrl logoUrl READ logoUrl CONSTANT)
     Q_PROPERTY(QString downloadPage READ downloadPage CONSTANT)
+    // False in builds without the update check: the scene shows no update button.
+    Q_PROPERTY(bool available READ available CONSTANT)
 
 public:
     explicit UpdateChecker(QObject* parent = nullptr);
 
     QUrl logoUrl() const;
     QString downloadPage() const;
+    bool available() const;
 
     // Sends the check and returns at once; the answer arrives as one of the
     // signals below, or as nothing (see the .cpp for which answer gives what).
+    // Sends nothing when the check is not available.
     Q_INVOKABLE void checkUpdate(bool byHand);
 
     // The deadline of the checks sent from now on (tests shorten it).
@@ -40,6 +44,8 @@ signals:
     void messageRequested(const QString& title, const QString& text);
 
 private:
+    // The title of the check's messages, in the user's language.
+    static QString messageTitle();
     void handleAnswer(const transport::Answer& reply, bool byHand);
 
     transport::Transport* m_transport;

@@ -4,6 +4,7 @@
 #include "support/FakeTransport.h"
 
 #include "app/Startup.h"
+#include "app/Translations.h"
 #include "link/PhoneLink.h"
 #include "state/Attrs.h"
 #include "tools/History.h"
@@ -60,6 +61,27 @@ void initSceneTestProcess()
     QCoreApplication::setOrganizationDomain(QStringLiteral("tavrin.example"));
     tavrin::registerQmlTypes();
     tavrin::maker::setHostForTesting(QStringLiteral("127.0.0.1:9"));
+    // The update check as built by default, also in a build configured without it
+    // (tests of that build's behaviour turn it off).
+    tavrin::maker::setContactedForTesting(true);
+    // The scene's texts as written, whatever the machine's languages.
+    setSceneTestLocale(QLocale(QLocale::Chinese, QLocale::China));
+}
+
+namespace {
+
+tavrin::Translations& sceneTranslations()
+{
+    static tavrin::Translations translations;
+    return translations;
+}
+
+} // namespace
+
+tavrin::LanguageChoice setSceneTestLocale(const QLocale& locale)
+{
+    QLocale::setDefault(locale);
+    return sceneTranslations().install(locale);
 }
 
 SceneFixture::SceneFixture(const QString& settingsDir)
@@ -69,6 +91,8 @@ SceneFixture::SceneFixture(const QString& settingsDir)
     qputenv("XDG_DATA_HOME", QFile::encodeName(settingsDir));
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir);
+    // As at start-up: ours in front of the Qt translation that the engine installed.
+    sceneTranslations().bringToFront();
     static LoopbackOnlyFactory factory;
     m_engine->setNetworkAccessManagerFactory(&factory);
     m_engine->load(tavrin::sceneUrl());

@@ -4,6 +4,7 @@
 // maker's website pointed at a closed loopback port, and a network guard that
 // keeps the scene's own fetches (images, fonts) on loopback.
 
+#include <QLocale>
 #include <QPointF>
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
@@ -17,6 +18,7 @@ class FakeTransport;
 class QJsonValue;
 
 namespace tavrin {
+struct LanguageChoice;
 class Attrs;
 class PhoneLink;
 class History;
@@ -69,6 +71,12 @@ private:
     QQuickWindow* m_window = nullptr;
 };
 
-// Prepares the process once: application identity, QML types, and the
-// maker's website on a closed loopback port.
+// Prepares the process once: application identity, QML types, the maker's
+// website on a closed loopback port with the update check on, and a Chinese
+// locale, so that the scene shows its source texts whatever the machine's
+// languages.
 void initSceneTestProcess();
+
+// Makes `locale` the default and installs the translations it asks for; scenes
+// loaded from then on speak its language.
+tavrin::LanguageChoice setSceneTestLocale(const QLocale& locale);

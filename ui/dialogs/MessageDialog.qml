@@ -3,7 +3,7 @@ import QtQuick.Controls 2.15
 import QtQuick.Window 2.15
 
 // The one message facility: a title and a wrapping text.
-Dialog {
+TitledDialog {
     property alias text: msgLabel.text
 
     // Open, the dialog holds the keyboard: no key reaches the note behind it.

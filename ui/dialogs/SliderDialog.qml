@@ -2,10 +2,10 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Window 2.15
 
-// A popup with one slider from 0 to 40; its title is the caption followed by
-// the whole number chosen.
-Dialog {
-    property string caption
+// A popup with one slider from 0 to 40; its title shows the whole number chosen.
+TitledDialog {
+    // The title, with %1 standing for the number.
+    property string captionFormat
     property int shownValue
     property string sliderObjectName
 
@@ -18,7 +18,7 @@ Dialog {
     focus: true
     x: parent.width / 2 - width / 2
     y: parent.height / 2 - height / 2
-    title: caption + shownValue
+    title: captionFormat.arg(shownValue)
 
     // Closed, the keys go back where they were.
     property Item focusBefore
@@ -27,6 +27,7 @@ Dialog {
 
     Slider {
         objectName: sliderObjectName
+        Accessible.name: title
         from: 0
         to: 40
         stepSize: 0
@@ -35,7 +36,7 @@ Dialog {
         Keys.onPressed: event.accepted = event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab
         onMoved: {
             const chosenValue = Math.ceil(value)
-            title = caption + chosenValue
+            title = captionFormat.arg(chosenValue)
             chosen(chosenValue)
         }
     }

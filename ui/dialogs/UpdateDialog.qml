@@ -2,13 +2,13 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 
 // Offers the download page of a newer version.
-Dialog {
+TitledDialog {
     property alias note: updateLabel.text
 
     // The user agreed to go to the download page.
     signal downloadRequested()
 
-    title: "发现新版"
+    title: qsTr("发现新版")
     modal: false
     x: parent.width / 2 - width / 2
     y: parent.height / 2 - height / 2
@@ -24,7 +24,7 @@ Dialog {
             font.pixelSize: 16
             lineHeight: 1.1
             wrapMode: Text.WrapAtWordBoundaryOrAnywhere
-            text: "现在去官网下载新版吗？"
+            text: qsTr("现在去官网下载新版吗？")
         }
 
         Row {
@@ -37,7 +37,10 @@ Dialog {
                 objectName: "updateCancelBtn"
                 width: 100
                 radius: 2
-                text: "取消"
+                text: qsTr("取消")
+                Accessible.role: Accessible.Button
+                Accessible.name: text
+                Accessible.description: qsTr("不下载新版，关闭对话框")
                 onClicked: close()
             }
 
@@ -51,7 +54,10 @@ Dialog {
                 objectName: "msgOkBtn"
                 width: 100
                 radius: 2
-                text: "确定"
+                text: qsTr("确定")
+                Accessible.role: Accessible.Button
+                Accessible.name: text
+                Accessible.description: qsTr("在浏览器中打开官网的下载页面")
                 onClicked: {
                     close()
                     downloadRequested()

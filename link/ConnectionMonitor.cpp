@@ -167,6 +167,11 @@ void ConnectionMonitor::refuseLoad(link::Refusal refusal) {
 void ConnectionMonitor::onLoadAnswer(const transport::Answer& reply) {
     if (!m_attrs)
         return;
+    // The phone answered, but not with a note the editor can take.
+    if (reply.status == 200 && reply.failure == transport::Failure::TooLarge) {
+        refuseLoad(link::Refusal::TooLarge);
+        return;
+    }
     if (!reply.isOk()) {
         emit leavingNote(m_attrs->noteId());
         loadFailed();
@@ -180,17 +185,28 @@ void ConnectionMonitor::onLoadAnswer(const transport::Answer& reply) {
         emit hintRequested(link::unreachableHint());
         return;
     }
-    const std::optional<protocol::NoteLoadAnswer> answer = protocol::parseNoteLoad(reply.text());
-    if (!answer || answer->kind != protocol::NoteLoadAnswer::Kind::Note) {
-        refuseLoad(answer && answer->kind == protocol::NoteLoadAnswer::Kind::NoNote
-                       ? link::Refusal::NoNoteGiven
-                       : link::Refusal::BrokenNote);
+    const std::optional<QString> body = reply.decodedText();
+    if (!body) {
+        refuseLoad(link::Refusal::Undecodable);
         return;
     }
-    // A note that cannot be sent back exactly would be shown and never pushed.
-    if (!protocol::encodeURIComponent(answer->content) ||
-        !protocol::encodeURIComponent(protocol::idText(answer->noteId))) {
+    const std::optional<protocol::NoteLoadAnswer> answer = protocol::parseNoteLoad(*body);
+    using Kind = protocol::NoteLoadAnswer::Kind;
+    if (!answer || answer->kind != Kind::Note) {
+        // A note that cannot be sent back exactly would be shown and never pushed.
+        refuseLoad(!answer                       ? link::Refusal::BrokenNote
+                   : answer->kind == Kind::NoNote  ? link::Refusal::NoNoteGiven
+                   : answer->kind == Kind::Inexact ? link::Refusal::Unsendable
+                                                   : link::Refusal::BrokenNote);
+        return;
+    }
+    if (!protocol::canSendContentExactly(answer->content) ||
+        !protocol::canSendIdExactly(answer->noteId)) {
         refuseLoad(link::Refusal::Unsendable);
+        return;
+    }
+    if (answer->content.size() > link::kMaxNoteChars) {
+        refuseLoad(link::Refusal::TooLarge);
         return;
     }
     m_loadRetryBeats = 0;

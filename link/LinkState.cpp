@@ -54,6 +54,11 @@ QString reasonText(State state, Refusal refusal) {
             return QCoreApplication::translate("Link", "手机上没有打开纯文本便签");
         case Refusal::Unsendable:
             return QCoreApplication::translate("Link", "这篇便签含有无法原样发回手机的字符，不能在这里编辑");
+        case Refusal::Undecodable:
+            return QCoreApplication::translate("Link", "手机发来的便签用了无法识别的字符编码");
+        case Refusal::TooLarge:
+            return QCoreApplication::translate("Link", "这篇便签太长，超过了 %1 字的上限，不能在这里编辑")
+                .arg(kMaxNoteChars);
         case Refusal::None:
         case Refusal::BrokenNote:
             break;

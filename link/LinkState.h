@@ -53,7 +53,13 @@ enum class Refusal {
     NoNoteGiven, // the phone answered the load with no note
     BrokenNote,  // the load answer is not a note the link can use
     Unsendable,  // the note or its id cannot be sent back exactly (half a surrogate pair)
+    Undecodable, // the answer's charset is unknown, or its bytes are not text in it
+    TooLarge,    // the note is longer than the editor can take and stay responsive
 };
+
+// The longest note the editor takes: the first layout of a note this long
+// takes about a second with software rendering on a slow machine.
+inline constexpr int kMaxNoteChars = 1000000;
 
 // `path` on the note server at the address the record holds; empty without one.
 QUrl noteServerUrl(const Attrs& attrs, const char* path);

@@ -200,6 +200,9 @@ private slots:
         QTest::newRow("drop, return fails, retried") << open5 + "hb:fail>Offline hb:5>Loading load:500x>Offline hb:5>Offline load:5>Loaded";
         QTest::newRow("half a surrogate pair in the note") << "addr>Connecting hb:5>Loading load:lone>Refused";
         QTest::newRow("half a surrogate pair in the id") << "addr>Connecting hb:s:y>Loading load:loneid>Refused";
+        QTest::newRow("a note longer than the editor takes") << "addr>Connecting hb:5>Loading load:long>Refused hb:5>Loading load:5>Loaded";
+        QTest::newRow("an answer beyond the size limit") << "addr>Connecting hb:5>Loading load:huge>Refused";
+        QTest::newRow("an unknown charset") << "addr>Connecting hb:5>Loading load:charset>Refused";
         QTest::newRow("a heartbeat without id is a change")
             << open5 + "hb:{}>Loading load:5>Loaded";
     }
@@ -244,7 +247,17 @@ private slots:
                     QVERIFY(rig.phone.answerJson(paths::getNote, "{oops"));
                 else if (arg.endsWith(QLatin1Char('x')))
                     QVERIFY(rig.phone.answerJson(paths::getNote, "{}", arg.chopped(1).toInt()));
-                else if (arg == QLatin1String("lone"))
+                else if (arg == QLatin1String("long"))
+                    QVERIFY(rig.load(QJsonValue(5), QString(tavrin::link::kMaxNoteChars + 1, QLatin1Char('a'))));
+                else if (arg == QLatin1String("huge")) {
+                    Answer tooLarge = FakeTransport::json("{");
+                    tooLarge.failure = tavrin::transport::Failure::TooLarge;
+                    QVERIFY(rig.phone.answer(paths::getNote, tooLarge));
+                } else if (arg == QLatin1String("charset")) {
+                    Answer unknown = FakeTransport::json(noteAnswer(5, QStringLiteral("x")));
+                    unknown.contentType = "application/json; charset=no-such-charset";
+                    QVERIFY(rig.phone.answer(paths::getNote, unknown));
+                } else if (arg == QLatin1String("lone"))
                     QVERIFY(rig.load(QJsonValue(5), QStringLiteral("a") + QChar(0xD800)));
                 else if (arg == QLatin1String("loneid"))
                     QVERIFY(rig.load(QJsonValue(QStringLiteral("y") + QChar(0xDC00)), QStringLiteral("a")));
@@ -271,6 +284,22 @@ private slots:
         // One notification per change, none for a state kept.
         QCOMPARE(stateChanges.count(), expectedStateSignals);
         QCOMPARE(screenChanges.count(), expectedScreenSignals);
+    }
+
+    // Each refusal says why, under the address box.
+    void refusalsSayWhy() {
+        using tavrin::link::Refusal;
+        QStringList reasons;
+        for (Refusal refusal : {Refusal::NoNoteGiven, Refusal::BrokenNote, Refusal::Unsendable,
+                                Refusal::Undecodable, Refusal::TooLarge}) {
+            const QString reason = tavrin::link::reasonText(State::Refused, refusal);
+            QVERIFY(!reason.isEmpty());
+            reasons << reason;
+        }
+        reasons.removeDuplicates();
+        QCOMPARE(reasons.size(), 5);
+        QVERIFY(reasons.last().contains(QString::number(tavrin::link::kMaxNoteChars)));
+        QVERIFY(tavrin::link::reasonText(State::Loaded, Refusal::None).isEmpty());
     }
 
     void screensOfEachState_data() {

@@ -129,6 +129,14 @@
         <source>正在载入便签…</source>
         <translation>Loading the note…</translation>
     </message>
+    <message>
+        <source>手机发来的便签用了无法识别的字符编码</source>
+        <translation>The phone sent the note in a character encoding Tavrin does not know</translation>
+    </message>
+    <message>
+        <source>这篇便签太长，超过了 %1 字的上限，不能在这里编辑</source>
+        <translation>This note is longer than the limit of %1 characters and cannot be edited here</translation>
+    </message>
 </context>
 <context>
     <name>UpdateDialog</name>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Thin wrapper over CMake: `make run` and `make test` are the two commands of the README.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What reading the phone's answers costs: a note load near the limit (plain, chunked,
 // gzip-compressed), decoded and parsed, and gzip bombs stopped at the heartbeat's and the
 // note's limits. Prints milliseconds and the growth of the process's peak resident memory,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the undo/redo history costs in a long note, the compact history (newest
 // text whole, older ones as changes) next to the whole-copy lists it replaced.
 // For notes of 1 K, 100 K and 1 M UTF-16 units of Chinese and Latin lines it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What one keystroke costs in a long note: the whole text percent-encoded into
 // a content-push body, and recorded in the 50-entry undo history. Prints
 // microseconds per keystroke and the history's memory for the note sizes below.

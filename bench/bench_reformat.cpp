@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the four reformatting functions, hand-written scanners against the
 // regular-expression form, on a long note and on a text that makes the
 // trailing-space pattern backtrack. Prints milliseconds per call.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Per-keystroke main-thread CPU time of the change handling, driven by real key
 // events: (a) a bare TextEdit scene, (c) Tavrin's scene with a note loaded from
 // an in-process phone, for notes of mixed CJK and ASCII lines. Run offscreen:

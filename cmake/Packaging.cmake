@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installing on a Linux desktop and the Debian package.
 #
 #   cmake --install build --prefix ~/.local      (or DESTDIR=/some/staging cmake --install build)

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building, running and testing Tavrin needs on Debian 12.
 set -e
 PACKAGES="build-essential cmake ninja-build pkg-config

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Socket chores that cpp-httplib does not offer: finding the socket of a connection that a

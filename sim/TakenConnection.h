@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A connection taken away from cpp-httplib inside a handler, so that the note server can write

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Bytes of HTTP answers as the note server writes them itself, for answers cpp-httplib cannot

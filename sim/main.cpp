@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tavrin-phone-sim: a phone with its note server on this computer, to try Tavrin without one.
 // It serves one note kept in a text file, logs every request, and takes commands on stdin.
 

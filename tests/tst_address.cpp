@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Address validation: the whole text must be four numbers from 0 to 255 in
 // ASCII digits, joined by dots, and nothing else. A pure text check: none of
 // these addresses is contacted.

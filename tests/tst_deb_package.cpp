@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Debian package of this build: cpack, into a temporary folder, makes
 // tavrin_<version>_<arch>.deb. It holds the executables, the desktop entry, the icons and the
 // metainfo under /usr and nothing elsewhere, and it depends on the Qt libraries the executables

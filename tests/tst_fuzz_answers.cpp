@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Thousands of generated and mutated answers put to the parsers of the heartbeat, the note
 // load, the char count, the update check and to the charset decoding: random JSON shapes,
 // deep nesting, huge strings, wrong types, lone surrogates, truncations, random bytes and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The undo and redo histories, driven as the editor drives them: every change
 // of the editor text is recorded, undo and redo assign whole texts.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Installing this build: `cmake --install` into a staging folder, once with --prefix and once
 // through DESTDIR, lays out both executables, the desktop entry, the icon theme's sizes and the
 // AppStream metainfo, all named by the desktop id that the running program reports; the desktop

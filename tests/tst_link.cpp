@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The phone link's logic against an in-process phone, with manual ticks: the
 // states and screens, loading, the pushes and their merging, resend and the
 // edits kept across a drop. Nothing here waits on a clock or a socket.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The phone link against the fake phone over real HTTP, on short timings: what
 // goes on the wire, ordering under random delays, a vanished phone, recovery.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link against phones that misbehave over real HTTP, all at once, each phone on an
 // address of its own: a heartbeat that never ends, stalls, inflates without end, redirects,
 // lies or is huge is a lost phone within its deadline; a note answer cut short, reset, in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fake phone misbehaving on request, checked byte for byte from raw clients: what arrives,
 // in what pieces and when, and how each connection ends.
 

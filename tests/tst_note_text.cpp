@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exact note next to the document: how the document's form is made, how
 // positions map across CR LFs, and what each reported change does to the note.
 

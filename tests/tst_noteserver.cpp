@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fake phone itself, checked over real HTTP: its answers from the phone state, the pushes
 // it applies, its programmable behaviour and its record of requests.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The connection screen as a desktop user meets it: the bundled logo when the
 // maker's cannot be had, a build without the update check, the Tab order and
 // the accessible names, and an address given on the command line.

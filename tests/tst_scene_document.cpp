@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The note document in the real scene: the phone gets back exactly the text it
 // sent plus what was typed, for every character a text document alters; a
 // seeded run of random edits through the real editor (keys, selections,

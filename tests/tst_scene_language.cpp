@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real scene in the user's language: English where the locale asks for it,
 // the Chinese source texts for Chinese and for languages without a translation,
 // and Qt's own texts (the platform dialogs) in the same language as the scene.

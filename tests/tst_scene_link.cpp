@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real scene against the fake phone over real HTTP: the note arrives in
 // the editor, typing and cursor keys reach the phone, the background and the
 // font come from the phone.

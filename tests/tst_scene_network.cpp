@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scene's own loaders (the background Image, the editor's FontLoader) fetch through the
 // program's network factory: a redirect to another address is never followed, though the
 // loaders follow redirects on their own (the control without the factory shows they do);

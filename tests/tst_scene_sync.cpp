@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sync as the user meets it, in the real scene against the fake phone:
 // nothing typed is lost when the phone flaps, edits on both sides merge, an
 // overlap is offered, a broken load takes no typing, a refusing phone backs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reformatting, the message and appearance dialogs and the thirteen key
 // bindings of the real scene: real key and mouse events where the user gives
 // them, the fake phone where a push must be seen.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update check as the user sees it: the button, the automatic check on the
 // first address, the new-version dialog and its two buttons, against a real
 // HTTPS server on loopback.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window, the connection screen and the editor view of the real scene.
 
 #include "link/PhoneLink.h"

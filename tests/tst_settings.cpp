@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings store against hand-edited settings files: every value out of range reads as
 // the nearest one in range, every invalid one as the default, and the file is mended; files
 // as earlier versions wrote them load unchanged; the scene shows what the store read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up as the real program does it, in a child process of this test: a
 // scene that cannot be created ends the process with -1 and shows no window;
 // closing the window of the real scene ends it with 0; the command line is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The translations: the .ts files hold exactly the texts of the sources, each
 // with a finished translation that keeps its placeholders; the build embeds
 // them; and the language chosen for a list of the user's languages.

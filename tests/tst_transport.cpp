@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transport against the fake phone misbehaving over real HTTP: every
 // answer that is not whole and good comes back as its failure, within its
 // deadline, never as a good answer; nothing follows a redirect; a gzip bomb

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update check against an HTTPS server of the test's own on 127.0.0.50..52.
 
 #include "support/HttpsTestServer.h"

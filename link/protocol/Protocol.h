@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The note server's wire format: URLs, the one header, form bodies, id texts,

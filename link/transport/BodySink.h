@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Takes an answer's body as it comes off the wire: counts it, inflates it when

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Answer bodies as text: decoded by the charset their Content-Type names, or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A QNetworkAccessManager for code that reads replies on its own (the scene's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Inflates a gzip or deflate body piece by piece as it arrives, never holding

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The one road to HTTP servers: a GET of a resource or a POST of a form, each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // An HTTPS server on a loopback address for tests: it makes its own certificate at start,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // QTRY_* polls in 50 ms steps, so a wait for a condition that holds after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Runs an outside tool (cmake, cpack, a validator) for a test and prints what it said, so a

@@ -7,6 +7,7 @@
 #include "link/PhoneLink.h"
 #include "link/PushQueue.h"
 #include "state/Attrs.h"
+#include "support/FakeEditor.h"
 #include "support/FakeTransport.h"
 #include "tools/History.h"
 
@@ -27,36 +28,6 @@ using tavrin::transport::Answer;
 namespace {
 
 const QString kAddress = QStringLiteral("127.0.0.1");
-
-// Stands in for the scene's editor: it takes the link's assignments and reports
-// every change of its text back, as the real editor's notifications do.
-class FakeEditor : public QObject {
-public:
-    FakeEditor(PhoneLink* link, Attrs* attrs)
-        : m_link(link) {
-        connect(link, &PhoneLink::assignEditorText, this, &FakeEditor::assign);
-        connect(attrs->history(), &tavrin::History::restoreText, this, &FakeEditor::assign);
-    }
-
-    void assign(const QString& text) {
-        if (text == m_text)
-            return;
-        m_text = text;
-        m_link->justUpdateContent(m_text);
-    }
-
-    void type(const QString& chars) {
-        m_text += chars;
-        m_link->justUpdateContent(m_text);
-        m_link->postSelection(m_text.size(), m_text.size());
-    }
-
-    QString text() const { return m_text; }
-
-private:
-    PhoneLink* m_link;
-    QString m_text;
-};
 
 QByteArray heartbeat(const QJsonValue& id) {
     return QJsonDocument(QJsonObject{{"editingNoteId", id}}).toJson(QJsonDocument::Compact);

@@ -3,6 +3,7 @@
 // goes on the wire, ordering under random delays, a vanished phone, recovery.
 
 #include "link/PhoneLink.h"
+#include "support/FakeEditor.h"
 #include "link/PushQueue.h"
 #include "link/protocol/Protocol.h"
 #include "sim/NoteServer.h"
@@ -30,39 +31,6 @@ using tavrin::sim::Request;
 namespace {
 
 constexpr int kWait = 10000;
-
-// Stands in for the scene's editor: it takes the link's assignments and reports
-// every change of its text back, as the real editor's notifications do.
-class FakeEditor : public QObject {
-public:
-    FakeEditor(PhoneLink* link, Attrs* attrs)
-        : m_link(link) {
-        connect(link, &PhoneLink::assignEditorText, this, &FakeEditor::assign);
-        connect(attrs->history(), &tavrin::History::restoreText, this, &FakeEditor::assign);
-        connect(link, &PhoneLink::connectionScreenChanged, this,
-                [this, link] { connectionScreen = link->connectionScreen(); });
-    }
-
-    void assign(const QString& text) {
-        if (text == m_text)
-            return;
-        m_text = text;
-        m_link->justUpdateContent(m_text);
-    }
-
-    void type(const QString& chars) {
-        m_text += chars;
-        m_link->justUpdateContent(m_text);
-        m_link->postSelection(m_text.size(), m_text.size());
-    }
-
-    QString text() const { return m_text; }
-    bool connectionScreen = true;
-
-private:
-    PhoneLink* m_link;
-    QString m_text;
-};
 
 struct Rig {
     Attrs attrs;

@@ -22,6 +22,7 @@
 #include <QTest>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <cstring>
 
 using tavrin::link::State;
@@ -84,6 +85,32 @@ int runTypingChild(int argc, char** argv) {
     return app.exec(); // until killed
 }
 
+// The fake phone with one note open, and the real scene with that note loaded.
+struct Session {
+    NoteServer phone;
+    QString address;
+    QTemporaryDir dir;
+    std::unique_ptr<SceneFixture> scene;
+
+    bool open(const QString& loopbackAddress, int id, const QString& content) {
+        address = loopbackAddress;
+        if (!phone.start(address, 8080))
+            return false;
+        phone.openNote(QJsonValue(id), content);
+        scene = std::make_unique<SceneFixture>(dir.path());
+        return scene->activate() && connectTo(*scene, address) &&
+               QTest::qWaitFor([this] { return pushesIdle(*scene); }, kWait);
+    }
+
+    // The phone goes away; the note stays, offline.
+    bool dropPhone() {
+        phone.stop();
+        return QTest::qWaitFor([this] { return scene->link()->state() == State::Offline; }, kWait);
+    }
+
+    bool phoneBack() { return phone.start(address, 8080); }
+};
+
 } // namespace
 
 class SceneSyncTest : public QObject {
@@ -128,22 +155,16 @@ private slots:
     }
 
     void editsOnBothSidesMerge() {
-        NoteServer phone;
-        const QString address = QStringLiteral("127.0.6.2");
-        QVERIFY(phone.start(address, 8080));
-        phone.openNote(QJsonValue(2), QStringLiteral("alpha beta gamma"));
-        QTemporaryDir dir;
-        SceneFixture scene(dir.path());
-        QVERIFY(scene.activate());
-        QVERIFY(connectTo(scene, address));
-        QTRY_VERIFY_WITH_TIMEOUT(pushesIdle(scene), kWait);
-        phone.stop();
-        QTRY_COMPARE_WITH_TIMEOUT(scene.link()->state(), State::Offline, kWait);
+        Session session;
+        QVERIFY(session.open(QStringLiteral("127.0.6.2"), 2, QStringLiteral("alpha beta gamma")));
+        SceneFixture& scene = *session.scene;
+        NoteServer& phone = session.phone;
+        QVERIFY(session.dropPhone());
         scene.item(QStringLiteral("textEdit"))->forceActiveFocus();
         scene.key(Qt::Key_Home, Qt::ControlModifier);
         scene.typeText(QStringLiteral("X "));
         phone.setContent(QStringLiteral("alpha beta gamma, from the phone")); // edited there meanwhile
-        QVERIFY(phone.start(address, 8080));
+        QVERIFY(session.phoneBack());
         QTRY_COMPARE_WITH_TIMEOUT(phone.content(), QStringLiteral("X alpha beta gamma, from the phone"),
                                   kWait);
         QCOMPARE(text(scene), QStringLiteral("X alpha beta gamma, from the phone"));
@@ -151,22 +172,16 @@ private slots:
     }
 
     void overlappingEditsAreOffered() {
-        NoteServer phone;
-        const QString address = QStringLiteral("127.0.6.3");
-        QVERIFY(phone.start(address, 8080));
-        phone.openNote(QJsonValue(3), QStringLiteral("one two"));
-        QTemporaryDir dir;
-        SceneFixture scene(dir.path());
-        QVERIFY(scene.activate());
-        QVERIFY(connectTo(scene, address));
-        QTRY_VERIFY_WITH_TIMEOUT(pushesIdle(scene), kWait);
-        phone.stop();
-        QTRY_COMPARE_WITH_TIMEOUT(scene.link()->state(), State::Offline, kWait);
+        Session session;
+        QVERIFY(session.open(QStringLiteral("127.0.6.3"), 3, QStringLiteral("one two")));
+        SceneFixture& scene = *session.scene;
+        NoteServer& phone = session.phone;
+        QVERIFY(session.dropPhone());
         scene.item(QStringLiteral("textEdit"))->forceActiveFocus();
         scene.key(Qt::Key_A, Qt::ControlModifier);
         scene.typeText(QStringLiteral("mine"));
         phone.setContent(QStringLiteral("theirs"));
-        QVERIFY(phone.start(address, 8080));
+        QVERIFY(session.phoneBack());
 
         // The phone's text shows; the local one is offered, never dropped silently.
         QQuickItem* banner = scene.item(QStringLiteral("conflictBanner"));
@@ -216,15 +231,10 @@ private slots:
     }
 
     void refusingPhoneBacksOffAndSaysSo() {
-        NoteServer phone;
-        const QString address = QStringLiteral("127.0.6.5");
-        QVERIFY(phone.start(address, 8080));
-        phone.openNote(QJsonValue(5), QStringLiteral("n"));
-        QTemporaryDir dir;
-        SceneFixture scene(dir.path());
-        QVERIFY(scene.activate());
-        QVERIFY(connectTo(scene, address));
-        QTRY_VERIFY_WITH_TIMEOUT(pushesIdle(scene), kWait);
+        Session session;
+        QVERIFY(session.open(QStringLiteral("127.0.6.5"), 5, QStringLiteral("n")));
+        SceneFixture& scene = *session.scene;
+        NoteServer& phone = session.phone;
         phone.setOverride(kContentPath, [](const Request&) { return Reply::json("{}", 500); });
         const int before = phone.requestCount(kContentPath);
         QVERIFY(focusEnd(scene));
@@ -242,15 +252,10 @@ private slots:
     }
 
     void failedSaveIsRetriedAndReported() {
-        NoteServer phone;
-        const QString address = QStringLiteral("127.0.6.6");
-        QVERIFY(phone.start(address, 8080));
-        phone.openNote(QJsonValue(6), QStringLiteral("n"));
-        QTemporaryDir dir;
-        SceneFixture scene(dir.path());
-        QVERIFY(scene.activate());
-        QVERIFY(connectTo(scene, address));
-        QTRY_VERIFY_WITH_TIMEOUT(pushesIdle(scene), kWait);
+        Session session;
+        QVERIFY(session.open(QStringLiteral("127.0.6.6"), 6, QStringLiteral("n")));
+        SceneFixture& scene = *session.scene;
+        NoteServer& phone = session.phone;
         // The phone drops save requests until the failure has been seen.
         std::atomic<bool> dropSaves{true};
         std::atomic<int> saves{0};

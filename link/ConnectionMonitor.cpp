@@ -206,7 +206,7 @@ void ConnectionMonitor::onLoadAnswer(const transport::Answer& reply) {
         refuseLoad(link::Refusal::Unsendable);
         return;
     }
-    if (answer->content.size() > link::kMaxNoteChars) {
+    if (answer->content.size() > m_timings.maxNoteChars) {
         refuseLoad(link::Refusal::TooLarge);
         return;
     }

@@ -43,7 +43,7 @@ bool isHintText(const QString& text) {
     return text == unreachableHint() || text == noNoteHint();
 }
 
-QString reasonText(State state, Refusal refusal) {
+QString reasonText(State state, Refusal refusal, int maxNoteChars) {
     switch (state) {
     case State::Connecting:
         return QCoreApplication::translate("Link", "正在连接手机…");
@@ -59,7 +59,7 @@ QString reasonText(State state, Refusal refusal) {
             return QCoreApplication::translate("Link", "手机发来的便签用了无法识别的字符编码");
         case Refusal::TooLarge:
             return QCoreApplication::translate("Link", "这篇便签太长，超过了 %1 字的上限，不能在这里编辑")
-                .arg(kMaxNoteChars);
+                .arg(maxNoteChars);
         case Refusal::None:
         case Refusal::BrokenNote:
             break;

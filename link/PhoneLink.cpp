@@ -91,7 +91,7 @@ bool PhoneLink::editable() const {
 }
 
 QString PhoneLink::reasonText() const {
-    return link::reasonText(state(), m_monitor->refusal());
+    return link::reasonText(state(), m_monitor->refusal(), m_monitor->timings().maxNoteChars);
 }
 
 QString PhoneLink::syncStatusText() const {

@@ -220,7 +220,7 @@ private slots:
                 else if (arg.endsWith(QLatin1Char('x')))
                     QVERIFY(rig.phone.answerJson(paths::getNote, "{}", arg.chopped(1).toInt()));
                 else if (arg == QLatin1String("long"))
-                    QVERIFY(rig.load(QJsonValue(5), QString(tavrin::link::kMaxNoteChars + 1, QLatin1Char('a'))));
+                    QVERIFY(rig.load(QJsonValue(5), QString(tavrin::link::Timings{}.maxNoteChars + 1, QLatin1Char('a'))));
                 else if (arg == QLatin1String("huge")) {
                     Answer tooLarge = FakeTransport::json("{");
                     tooLarge.failure = tavrin::transport::Failure::TooLarge;
@@ -270,7 +270,7 @@ private slots:
         }
         reasons.removeDuplicates();
         QCOMPARE(reasons.size(), 5);
-        QVERIFY(reasons.last().contains(QString::number(tavrin::link::kMaxNoteChars)));
+        QVERIFY(reasons.last().contains(QString::number(tavrin::link::Timings{}.maxNoteChars)));
         QVERIFY(tavrin::link::reasonText(State::Loaded, Refusal::None).isEmpty());
     }
 

@@ -79,7 +79,9 @@ void NoteSync::sendContent(const QString& content) {
         return; // a lone surrogate cannot be encoded; the next change goes as usual
     m_lastQueuedContent = content;
     m_lastQueuedNoteId = m_attrs->noteId();
-    m_sentSinceBase.insert(qHash(content));
+    m_sentSinceBase.append(content);
+    if (m_sentSinceBase.size() > 8)
+        m_sentSinceBase.removeFirst();
     m_pushes->enqueue(PushQueue::Kind::Content,
                       link::noteServerUrl(*m_attrs, protocol::kModifyContentPath), *body,
                       ++m_contentSeq);
@@ -193,7 +195,7 @@ NoteSync::Arrival NoteSync::noteArrived(const QJsonValue& noteId, const QString&
     const QString address = m_attrs && m_attrs->ip() ? *m_attrs->ip() : QString();
     std::optional<QString> local;
     QString base;
-    QSet<uint> sent;
+    QStringList sent;
     if (m_kept && m_kept->address == address && sameNoteId(m_kept->noteId, noteId)) {
         local = m_kept->local;
         base = m_kept->base;
@@ -214,7 +216,7 @@ NoteSync::Arrival NoteSync::noteArrived(const QJsonValue& noteId, const QString&
     if (!local || *local == content)
         return {content};
     // The phone holds the base, or a text we sent it: nothing new there, ours goes on.
-    if (content == base || sent.contains(qHash(content)))
+    if (content == base || sent.contains(content))
         return {*local};
     if (*local == base)
         return {content};

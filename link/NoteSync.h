@@ -9,7 +9,7 @@
 #include <QJsonValue>
 #include <QObject>
 #include <QPointer>
-#include <QSet>
+#include <QStringList>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -128,7 +128,8 @@ private:
     QJsonValue m_baseNoteId{QJsonValue::Undefined};
     QString m_baseAddress;
     // Texts pushed since the base: a phone that comes back with one of them has only ours.
-    QSet<uint> m_sentSinceBase;
+    // (Shared copies of the texts, the newest few: the queue holds at most two at a time.)
+    QStringList m_sentSinceBase;
     int m_changesSinceConfirmed = 0;
 
     quint64 m_contentSeq = 0;

@@ -134,7 +134,9 @@ Item {
                 width: scrollView.width
                 wrapMode: TextEdit.Wrap
                 selectByMouse: true
-                cursorVisible: true
+                // Shown and blinking only while the editor has the keys: a blinking cursor in
+                // an unfocused long note would repaint it twice a second for nothing.
+                cursorVisible: activeFocus
                 focus: true
                 color: appearance.color
                 textMargin: appearance.padding

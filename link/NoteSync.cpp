@@ -40,10 +40,13 @@ bool NoteSync::loaded() const {
     return m_attrs && !m_attrs->noteIdIsZero() && m_attrs->isLoadOk();
 }
 
-bool NoteSync::takeEditorText(const QString& text, Changed changed) {
+bool NoteSync::takeEditorText(const QString& text, std::optional<NoteChange> change) {
     // Every real change differs from the text before it (the editor starts empty).
-    if (changed == Changed::Maybe && text == m_editorText)
+    if (!change && text == m_editorText)
         return false;
+    // (Texts shared with the body's compare at once.)
+    if (change && loaded() && m_contentBody.text() == m_editorText)
+        m_contentBody.apply(text, change->position, change->removed, change->added);
     m_editorText = text;
     if (m_kept && !link::isHintText(text))
         m_kept->local = text;
@@ -74,7 +77,9 @@ void NoteSync::sendContent(const QString& content) {
     // The link's own status texts are never the note's content.
     if (!m_attrs->ip() || link::isHintText(content))
         return;
-    const std::optional<QByteArray> body = protocol::contentBody(m_attrs->noteId(), content);
+    if (m_contentBody.id() != m_attrs->noteId() || m_contentBody.text() != content)
+        m_contentBody.reset(m_attrs->noteId(), content);
+    const std::optional<QByteArray> body = m_contentBody.body();
     if (!body)
         return; // a lone surrogate cannot be encoded; the next change goes as usual
     m_lastQueuedContent = content;

@@ -4,6 +4,8 @@
 #include "link/LinkState.h"
 #include "link/NoteJournal.h"
 #include "link/PushQueue.h"
+#include "link/protocol/ContentBody.h"
+#include "tools/NoteText.h"
 
 #include <QDateTime>
 #include <QJsonValue>
@@ -59,12 +61,11 @@ public:
 
     PushQueue* pushQueue() const { return m_pushes; }
 
-    // Whether a notified text needs comparing with the one held.
-    enum class Changed { Maybe, Known };
     // The editor's whole text after a change notification; false when it is
     // the text already known (the editor notifies without a change when selecting).
-    // A text known to be a change skips the comparison, which costs the note's length.
-    bool takeEditorText(const QString& text, Changed changed = Changed::Maybe);
+    // With the change it made, the comparison (the note's length) is skipped,
+    // and the next content push is encoded for the change only.
+    bool takeEditorText(const QString& text, std::optional<NoteChange> change = std::nullopt);
     // The editor text goes to the phone, if a note is loaded to take it.
     void pushContent();
     void pushSelection(int start, int end);
@@ -123,6 +124,8 @@ private:
     std::function<QDateTime()> m_clock = [] { return QDateTime::currentDateTime(); };
 
     QString m_editorText;
+    // The body of the next content push, kept in step with the editor text.
+    protocol::ContentBodyCache m_contentBody;
     // The note the base belongs to, and where it lives.
     QString m_base;
     QJsonValue m_baseNoteId{QJsonValue::Undefined};

@@ -161,7 +161,8 @@ void PhoneLink::justUpdateContent(const QString& content) {
 
 void PhoneLink::justUpdateContent(const QString& content, int position, int charsRemoved,
                                   int charsAdded) {
-    if (!m_sync->takeEditorText(content, NoteSync::Changed::Known) || !m_attrs)
+    if (!m_sync->takeEditorText(content, NoteChange{position, charsRemoved, charsAdded}) ||
+        !m_attrs)
         return;
     m_attrs->history()->addToInStack(content, position, charsRemoved, charsAdded);
     m_sync->pushContent();

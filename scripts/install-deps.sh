@@ -9,6 +9,7 @@ PACKAGES="build-essential cmake ninja-build pkg-config
   qml-module-qtquick-controls2 qml-module-qtquick-templates2
   qml-module-qt-labs-platform
   libcpp-httplib-dev libdtl-dev libssl-dev zlib1g-dev libbrotli-dev openssl
+  libcurl4-openssl-dev
   xvfb xauth x11-utils imagemagick fonts-wqy-microhei
   librsvg2-bin desktop-file-utils appstream dpkg-dev"
 

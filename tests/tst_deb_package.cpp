@@ -176,7 +176,7 @@ private slots:
         // What dpkg-shlibdeps finds in the executables (Qt Quick itself comes with the QML
         // modules: the executables do not link it)...
         for (const char* library : {"libc6", "libstdc++6", "libqt5core5a", "libqt5gui5",
-                                    "libqt5widgets5", "libqt5network5", "libqt5qml5"})
+                                    "libqt5widgets5", "libqt5network5", "libqt5qml5", "libcurl4"})
             QTest::newRow(library) << library;
         // ...and what the scene loads by its imports.
         for (const char* module :

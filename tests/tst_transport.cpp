@@ -3,7 +3,9 @@
 // answer that is not whole and good comes back as its failure, within its
 // deadline, never as a good answer; nothing follows a redirect; a gzip bomb
 // is stopped before it is in memory; ids arrive intact as one form field.
-// The same for the guarded manager the scene's loaders fetch through.
+// The same for the guarded manager the scene's loaders fetch through. Connections
+// to the phone are kept and used again, a kept one the phone closed costs no
+// failure, and no proxy of the environment ever sees a request.
 
 #include "link/protocol/Protocol.h"
 #include "link/transport/GuardedNetwork.h"
@@ -20,9 +22,12 @@
 #include <QNetworkReply>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 
+#include <sys/socket.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -43,6 +48,112 @@ Q_DECLARE_METATYPE(Inflater::Result)
 
 namespace {
 
+// A keep-alive HTTP server of the test's own, on the test's thread: it answers every request
+// with kJson and keeps the connection open, except where told to end it the ways a phone
+// does: while it is idle, or when the next request on it comes.
+class KeptConnectionServer {
+public:
+    // What the first connection does with its second request.
+    enum class Second { Answer, CloseUnanswered, ResetUnanswered };
+
+    explicit KeptConnectionServer(const QByteArray& answerBody)
+        : m_answerBody(answerBody) {
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this] { accept(); });
+    }
+
+    ~KeptConnectionServer() {
+        // The sockets go with the server, after the members their handlers use.
+        for (QTcpSocket* socket : m_server.findChildren<QTcpSocket*>())
+            QObject::disconnect(socket, nullptr, nullptr, nullptr);
+    }
+    KeptConnectionServer(const KeptConnectionServer&) = delete;
+    KeptConnectionServer& operator=(const KeptConnectionServer&) = delete;
+
+    bool listen(const QString& host, quint16 port) {
+        return m_server.listen(QHostAddress(host), port);
+    }
+    void setSecond(Second second) { m_second = second; }
+    int connections() const { return m_connections; }
+    QList<QByteArray> bodies() const { return m_bodies; } // of every request, in order
+    int openConnections() const { return int(m_open.size()); }
+
+    // Ends every connection now, as a phone ends those idle for a while.
+    void closeAll() {
+        const QSet<QTcpSocket*> open = m_open; // each leaves the set as it closes
+        for (QTcpSocket* socket : open)
+            socket->disconnectFromHost();
+    }
+
+    void clear() {
+        const QSet<QTcpSocket*> open = m_open;
+        for (QTcpSocket* socket : open)
+            socket->abort();
+        m_connections = 0;
+        m_bodies.clear();
+        m_second = Second::Answer;
+    }
+
+private:
+    void accept() {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            const int number = ++m_connections;
+            m_open.insert(socket);
+            auto buffer = std::make_shared<QByteArray>();
+            auto served = std::make_shared<int>(0);
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [=] {
+                *buffer += socket->readAll();
+                while (takeRequest(socket, buffer.get(), number, served.get())) {
+                }
+            });
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+                m_open.remove(socket);
+                socket->deleteLater();
+            });
+        }
+    }
+
+    // Takes one whole request from the buffer and deals with it; false when none is whole.
+    bool takeRequest(QTcpSocket* socket, QByteArray* buffer, int connection, int* served) {
+        const int headEnd = buffer->indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            return false;
+        qint64 length = 0;
+        for (const QByteArray& line : buffer->left(headEnd).split('\n')) {
+            if (line.toLower().startsWith("content-length:"))
+                length = line.mid(15).trimmed().toLongLong();
+        }
+        if (buffer->size() < headEnd + 4 + length)
+            return false;
+        m_bodies.append(buffer->mid(headEnd + 4, int(length)));
+        buffer->remove(0, headEnd + 4 + int(length));
+        if (connection == 1 && ++*served == 2 && m_second != Second::Answer) {
+            if (m_second == Second::ResetUnanswered) {
+                const linger reset{1, 0};
+                setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset,
+                           sizeof reset);
+                socket->abort();
+            } else {
+                socket->disconnectFromHost();
+            }
+            return false;
+        }
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                      QByteArray::number(m_answerBody.size()) + "\r\n\r\n" + m_answerBody);
+        return true;
+    }
+
+    QTcpServer m_server;
+    QByteArray m_answerBody;
+    QSet<QTcpSocket*> m_open;
+    Second m_second = Second::Answer;
+    int m_connections = 0;
+    QList<QByteArray> m_bodies;
+};
+
+} // namespace
+
+namespace {
+
 // 127.0.9.x belongs to this test alone.
 const QString kPhoneHost = QStringLiteral("127.0.9.1");
 // Where the redirects point: it must never see a request.
@@ -52,6 +163,9 @@ const QString kPath = QStringLiteral("/desktop/heartBeat/");
 constexpr int kDeadlineMs = 150;
 constexpr int kWait = 5000;
 const QByteArray kJson = R"({"editingNoteId":37,"editingCharCount":57,"editingMarkdown":false})";
+// The test's own keep-alive server, and a proxy that must never be asked.
+const QString kKeptHost = QStringLiteral("127.0.9.5");
+const QString kProxyHost = QStringLiteral("127.0.9.4");
 
 QUrl phoneUrl(const QString& path = kPath) {
     return QUrl(QStringLiteral("http://%1:%2%3").arg(kPhoneHost).arg(kPort).arg(path));
@@ -120,10 +234,13 @@ class TransportTest : public QObject {
 
     NoteServer m_phone;
     NoteServer m_elsewhere;
+    KeptConnectionServer m_kept{kJson};
     HttpTransport m_transport;
 
     std::shared_ptr<Outcome> send(const QUrl& url, const Limits& limits,
-                                  const std::optional<QByteArray>& form = std::nullopt) {
+                                  const std::optional<QByteArray>& form = std::nullopt,
+                                  HttpTransport* via = nullptr) {
+        HttpTransport& transport = via ? *via : m_transport;
         auto outcome = std::make_shared<Outcome>();
         auto clock = std::make_shared<QElapsedTimer>();
         clock->start();
@@ -138,9 +255,9 @@ class TransportTest : public QObject {
                 loop->quit();
         };
         if (form)
-            m_transport.postForm(url, *form, limits, this, done);
+            transport.postForm(url, *form, limits, this, done);
         else
-            m_transport.get(url, limits, this, done);
+            transport.get(url, limits, this, done);
         // Never inside the call.
         if (outcome->came)
             return nullptr;
@@ -154,6 +271,7 @@ private slots:
     void initTestCase() {
         QVERIFY(m_phone.start(kPhoneHost, kPort));
         QVERIFY(m_elsewhere.start(kElsewhereHost, kPort));
+        QVERIFY(m_kept.listen(kKeptHost, kPort));
         // The place the redirects point to answers whoever asks.
         QNetworkAccessManager direct;
         std::unique_ptr<QNetworkReply> probe(direct.get(QNetworkRequest(
@@ -236,6 +354,15 @@ private slots:
         QTest::newRow("gzip cut, framed by the close")
             << closeFramed("Content-Encoding: gzip\r\n", gzipped.left(gzipped.size() / 2))
             << kDeadlineMs << small << Failure::Truncated << 200 << QByteArray();
+        // The framing is whole, the compressed stream in it is not.
+        QTest::newRow("gzip cut, whole Content-Length")
+            << withHeader(Reply::json(gzipped.left(gzipped.size() / 2)), "Content-Encoding", "gzip")
+            << kDeadlineMs << small << Failure::Truncated << 200 << QByteArray();
+        Reply gzipCutChunked =
+            withHeader(Reply::json(gzipped.left(gzipped.size() / 2)), "Content-Encoding", "gzip");
+        gzipCutChunked.chunked = true;
+        QTest::newRow("gzip cut, whole chunked body")
+            << gzipCutChunked << kDeadlineMs << small << Failure::Truncated << 200 << QByteArray();
         QTest::newRow("close-framed plain body is whole")
             << closeFramed("Content-Type: application/json\r\n", kJson) << kDeadlineMs << small
             << Failure::None << 200 << kJson;
@@ -381,6 +508,111 @@ private slots:
         const auto control = send(phoneUrl(), {2000, 1024});
         QVERIFY(control && control->answer.isOk());
         QVERIFY(!called);
+    }
+
+    // A kept connection serves the next request; one the phone ended, while it was idle or
+    // as the next request came, is replaced by a fresh one without a failure, for a GET and
+    // a POST alike (the POST sent again whole).
+    void keptConnections_data() {
+        using Second = KeptConnectionServer::Second;
+        QTest::addColumn<int>("second");
+        QTest::addColumn<bool>("closedWhileIdle");
+        QTest::addColumn<bool>("post");
+        QTest::addColumn<int>("connections");
+        QTest::addColumn<int>("requests"); // as the server saw them: one sent again counts twice
+        for (const bool post : {false, true}) {
+            const char* method = post ? "POST" : "GET";
+            QTest::addRow("%s, kept and used again", method)
+                << int(Second::Answer) << false << post << 1 << 3;
+            QTest::addRow("%s, closed while idle", method)
+                << int(Second::Answer) << true << post << 2 << 3;
+            QTest::addRow("%s, closed as the next request came", method)
+                << int(Second::CloseUnanswered) << false << post << 2 << 4;
+            QTest::addRow("%s, reset as the next request came", method)
+                << int(Second::ResetUnanswered) << false << post << 2 << 4;
+        }
+    }
+
+    void keptConnections() {
+        QFETCH(int, second);
+        QFETCH(bool, closedWhileIdle);
+        QFETCH(bool, post);
+        QFETCH(int, connections);
+        QFETCH(int, requests);
+        m_kept.clear();
+        m_kept.setSecond(KeptConnectionServer::Second(second));
+        const QUrl url(QStringLiteral("http://%1:%2%3").arg(kKeptHost).arg(kPort).arg(kPath));
+        const QByteArray form = "noteId=7&content=" + QByteArray(3000, 'k');
+        const std::optional<QByteArray> body = post ? std::optional(form) : std::nullopt;
+
+        for (int i = 0; i < 3; ++i) {
+            const auto outcome = send(url, {2000, 1024}, body);
+            QVERIFY(outcome && outcome->came);
+            QCOMPARE(outcome->answer.failure, Failure::None);
+            QCOMPARE(outcome->answer.body, kJson);
+            if (i == 0 && closedWhileIdle) {
+                m_kept.closeAll();
+                QTRY_COMPARE_WITH_TIMEOUT(m_kept.openConnections(), 0, kWait);
+            }
+        }
+        QCOMPARE(m_kept.connections(), connections);
+        QCOMPARE(m_kept.bodies().size(), requests);
+        for (const QByteArray& received : m_kept.bodies())
+            QCOMPARE(received, post ? form : QByteArray());
+    }
+
+    // An http_proxy (or all_proxy) in the environment is for the web: a request to the phone
+    // goes straight to it, and the proxy never sees a connection.
+    void proxyOfTheEnvironmentIsNeverUsed() {
+        m_phone.setOverride(kPath, [](const Request&) { return Reply::json(kJson); });
+        QTcpServer proxy;
+        QVERIFY(proxy.listen(QHostAddress(kProxyHost), kPort));
+        const QByteArray proxyUrl = "http://" + kProxyHost.toLatin1() + ":8080";
+        const QList<QByteArray> proxies{"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"};
+        const QList<QByteArray> exceptions{"no_proxy", "NO_PROXY"};
+        QList<QPair<QByteArray, std::optional<QByteArray>>> saved;
+        for (const QByteArray& name : proxies + exceptions)
+            saved.append({name, qEnvironmentVariableIsSet(name.constData())
+                                    ? std::optional(qgetenv(name.constData()))
+                                    : std::nullopt});
+        for (const QByteArray& name : proxies)
+            qputenv(name.constData(), proxyUrl);
+        for (const QByteArray& name : exceptions)
+            qunsetenv(name.constData());
+
+        // A fresh transport: nothing kept from before the environment changed.
+        HttpTransport fresh;
+        const auto got = send(phoneUrl(), {2000, 8 * 1024}, std::nullopt, &fresh);
+        const auto posted = send(phoneUrl(), {2000, 8 * 1024}, QByteArray("noteId=1"), &fresh);
+        for (const auto& [name, value] : saved) {
+            if (value)
+                qputenv(name.constData(), *value);
+            else
+                qunsetenv(name.constData());
+        }
+        QVERIFY(got && got->answer.isOk());
+        QVERIFY(posted && posted->answer.isOk());
+        QCOMPARE(m_phone.requestCount(kPath), 2);
+        QVERIFY(!proxy.hasPendingConnections());
+    }
+
+    // Megabytes of a push go at once: no "Expect: 100-continue" to wait for, and the
+    // connection is kept.
+    void largePushGoesAtOnce() {
+        m_phone.setOverride(kPath, [](const Request&) { return Reply::json(kJson); });
+        const QByteArray form = "noteId=7&content=" + QByteArray(3 * 1024 * 1024, 'a');
+        const auto outcome = send(phoneUrl(), {5000, 8 * 1024}, form);
+        QVERIFY(outcome && outcome->answer.isOk());
+        const QList<Request> requests = m_phone.requests(kPath);
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests[0].body.size(), form.size());
+        QVERIFY(requests[0].body == form);
+        QCOMPARE(requests[0].header(QStringLiteral("Expect")), QString());
+        QVERIFY(requests[0]
+                    .header(QStringLiteral("Connection"))
+                    .compare(QLatin1String("close"), Qt::CaseInsensitive) != 0);
+        QCOMPARE(requests[0].header(QStringLiteral("Content-type")),
+                 QStringLiteral("application/x-www-form-urlencoded"));
     }
 
     // 256 MiB of zeros in about 256 KB of gzip, as a heartbeat (8 KiB) and as a background

@@ -5,7 +5,8 @@
 // tells once what came of it: the whole answer, or the reason it is none.
 //
 // Qt ends a chunked body that a close or a reset cuts short as if it were
-// whole; where that matters, HttpTransport reads plain HTTP itself.
+// whole; where that matters, HttpTransport reads plain HTTP through libcurl
+// (CurlClient).
 
 #include "link/transport/Transport.h"
 

@@ -2,7 +2,7 @@
 #include "link/transport/Transport.h"
 
 #include "link/transport/AnswerReader.h"
-#include "link/transport/HttpExchange.h"
+#include "link/transport/CurlClient.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -24,8 +24,6 @@ bool isPlainHttp(const QUrl& url) {
     return url.scheme() == QLatin1String("http") || !url.isValid();
 }
 
-const HttpExchange::Headers kFormHeader{{kContentTypeName, kContentTypeValue}};
-
 void deliverWhenRead(QNetworkReply* reply, const Limits& limits, qint64 uploadBytes,
                      Transport::Done done) {
     new AnswerReader(reply, limits, uploadBytes, std::move(done));
@@ -43,7 +41,8 @@ QString Answer::text() const {
 
 HttpTransport::HttpTransport(QObject* parent)
     : Transport(parent)
-    , m_network(new QNetworkAccessManager(this)) {
+    , m_network(new QNetworkAccessManager(this))
+    , m_curl(new CurlClient(this)) {
     m_network->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
 
@@ -58,8 +57,7 @@ Transport::Done HttpTransport::guarded(QObject* context, Done done) {
 
 void HttpTransport::get(const QUrl& url, const Limits& limits, QObject* context, Done done) {
     if (isPlainHttp(url)) {
-        new HttpExchange(url, "GET", kFormHeader, QByteArray(), limits,
-                         guarded(context, std::move(done)), this);
+        m_curl->send(url, std::nullopt, limits, guarded(context, std::move(done)));
         return;
     }
     deliverWhenRead(m_network->get(requestFor(url)), limits, 0, guarded(context, std::move(done)));
@@ -68,9 +66,7 @@ void HttpTransport::get(const QUrl& url, const Limits& limits, QObject* context,
 void HttpTransport::postForm(const QUrl& url, const QByteArray& body, const Limits& limits,
                              QObject* context, Done done) {
     if (isPlainHttp(url)) {
-        // Never null, so that an empty form still says "Content-Length: 0".
-        new HttpExchange(url, "POST", kFormHeader, body.isNull() ? QByteArray("") : body, limits,
-                         guarded(context, std::move(done)), this);
+        m_curl->send(url, body, limits, guarded(context, std::move(done)));
         return;
     }
     deliverWhenRead(m_network->post(requestFor(url), body), limits, body.size(),

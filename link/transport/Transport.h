@@ -20,6 +20,8 @@ class QNetworkAccessManager;
 namespace tavrin::transport {
 Q_NAMESPACE
 
+class CurlClient;
+
 // Sent with every request, GET or POST.
 inline constexpr char kContentTypeName[] = "Content-type";
 inline constexpr char kContentTypeValue[] = "application/x-www-form-urlencoded";
@@ -88,10 +90,11 @@ public:
                           QObject* context, Done done) = 0;
 };
 
-// The real thing. Plain HTTP (the phone) goes over a connection of its own
-// per request, read by HttpExchange, which sees every way an answer breaks
-// off; HTTPS (the maker's site) over QNetworkAccessManager. Neither follows a
-// redirect, and both inflate compressed answers themselves, within the limit.
+// The real thing. Plain HTTP (the phone) goes through libcurl (CurlClient),
+// on connections kept open and used again, which sees every way an answer
+// breaks off; HTTPS (the maker's site) over QNetworkAccessManager. Neither
+// follows a redirect, and both inflate compressed answers themselves, within
+// the limit.
 class HttpTransport : public Transport {
     Q_OBJECT
 
@@ -106,6 +109,7 @@ private:
     static Done guarded(QObject* context, Done done);
 
     QNetworkAccessManager* m_network;
+    CurlClient* m_curl;
 };
 
 } // namespace tavrin::transport

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QLocale>
 #include <QLoggingCategory>
+#include <QTextCodec>
 
 #include <httplib.h>
 
@@ -838,9 +839,11 @@ QMap<QString, QString> NoteServer::decodeForm(const QByteArray& body) {
         }
         const int equals = field.indexOf('=');
         const auto decode = [](QByteArray text) {
-            // With its size: a %00 is a character, not the end.
+            // With its size: a %00 is a character, not the end. And a U+FEFF
+            // that starts a value is text, not a byte order mark to drop.
             const QByteArray bytes = QByteArray::fromPercentEncoding(text.replace('+', ' '));
-            return QString::fromUtf8(bytes.constData(), bytes.size());
+            QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+            return QTextCodec::codecForMib(106)->toUnicode(bytes.constData(), bytes.size(), &state);
         };
         const QString key = decode(equals < 0 ? field : field.left(equals));
         if (!form.contains(key)) {

@@ -536,6 +536,11 @@ private slots:
         QTest::newRow("first of repeated keys wins")
             << QByteArray("k=1&k=2") << QStringList{"k", "1"};
         QTest::newRow("equals inside the value") << QByteArray("k=a=b") << QStringList{"k", "a=b"};
+        // A U+FEFF that starts a value, and a NUL, are text.
+        QTest::newRow("leading U+FEFF and NUL kept")
+            << QByteArray("content=%EF%BB%BFa%00b")
+            << QStringList{"content", QString(QChar(0xFEFF)) + QStringLiteral("a") + QChar(0) +
+                                          QStringLiteral("b")};
     }
 
     void decodeForm() {

@@ -684,6 +684,18 @@ void TestProtocol::parseNoteLoad_data() {
         << "{\"data\":{\"noteId\":\"\\ud83d\\ude00\",\"markdown\":false,\"content\":\"\\ud83d\\ude00\"}}"
         << true << Kind::Note << QJsonValue(utf16({0xD83D, 0xDE00})) << false
         << utf16({0xD83D, 0xDE00});
+    // U+FEFF as it comes, raw: one that starts the answer is its byte order mark;
+    // those in the note, even the first character, are text.
+    const QString bom(QChar(0xFEFF));
+    QTest::newRow("BOMs in the note and its id")
+        << bom + "{\"data\":{\"noteId\":\"" + bom + "i\",\"markdown\":false,\"content\":\"" +
+               bom + "a" + bom + "\"}}"
+        << true << Kind::Note << QJsonValue(bom + "i") << false << bom + "a" + bom;
+    QTest::newRow("BOM as the whole note")
+        << "{\"data\":{\"noteId\":1,\"markdown\":false,\"content\":\"" + bom + "\"}}" << true
+        << Kind::Note << QJsonValue(1) << false << bom;
+    QTest::newRow("BOM between the tokens is no JSON")
+        << "{" + bom + "\"code\":0}" << false << Kind::Malformed << none << false << "";
     QTest::newRow("2^53 is still exact")
         << "{\"data\":{\"noteId\":9007199254740992,\"markdown\":false,\"content\":\"x\"}}"
         << true << Kind::Note << QJsonValue(9007199254740992.0) << false << "x";

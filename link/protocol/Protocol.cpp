@@ -59,8 +59,17 @@ void writePercentUtf8(char*& out, char32_t codePoint) {
 }
 
 std::optional<QJsonObject> parseObject(const QString& body) {
+    // Qt's parser drops a U+FEFF that starts a string, as if it were a byte
+    // order mark: written as an escape it stays. (One that starts the answer
+    // is a byte order mark, and is left for the parser to skip.)
+    constexpr QChar kBom(0xFEFF);
+    QString escaped;
+    if (body.indexOf(kBom, 1) > 0) {
+        escaped = body.left(1) + body.mid(1).replace(kBom, QLatin1String("\\ufeff"));
+    }
     QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(body.toUtf8(), &error);
+    const QJsonDocument document =
+        QJsonDocument::fromJson((escaped.isNull() ? body : escaped).toUtf8(), &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     return document.object();

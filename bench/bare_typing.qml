@@ -10,6 +10,8 @@ Window {
     visible: true
 
     Flickable {
+        id: flickView
+        objectName: "flickView"
         anchors.fill: parent
         contentWidth: textEdit.paintedWidth
         contentHeight: textEdit.paintedHeight
@@ -17,7 +19,8 @@ Window {
         TextEdit {
             id: textEdit
             objectName: "textEdit"
-            width: parent.width
+            // The view's width, not the content's: that follows the text's.
+            width: flickView.width
             wrapMode: TextEdit.Wrap
             focus: true
             textMargin: 10

@@ -92,6 +92,9 @@ sockets::Endpoint peerEnd(const httplib::Request& raw) {
 
 Request makeRequest(const httplib::Request& raw, QByteArray body) {
     Request request;
+    request.receivedAtSteadyNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count();
     request.receivedAtMs = QDateTime::currentMSecsSinceEpoch();
     request.method = QString::fromStdString(raw.method);
     const QString target = QString::fromStdString(raw.target);
@@ -260,6 +263,7 @@ struct NoteServer::Private {
     std::function<int(const Request&)> delayForRequest;
     std::function<void(const Request&, const Served&)> servedListener;
     QList<Request> requests;
+    bool recording = true;
 
     // The phone's state. Recursive, so that the content listener may read the state.
     mutable std::recursive_mutex stateMutex;
@@ -328,7 +332,9 @@ void NoteServer::Private::serve(const httplib::Request& raw, httplib::Response& 
     const Request request = makeRequest(raw, std::move(body));
     {
         std::lock_guard lock(controlMutex);
-        requests.append(request);
+        if (recording) {
+            requests.append(request);
+        }
     }
 
     const std::optional<Reply> reply = decide(request);
@@ -797,6 +803,11 @@ int NoteServer::requestCount(const QString& path) const {
 void NoteServer::clearRequests() {
     std::lock_guard lock(d->controlMutex);
     d->requests.clear();
+}
+
+void NoteServer::setRecordingRequests(bool recording) {
+    std::lock_guard lock(d->controlMutex);
+    d->recording = recording;
 }
 
 void NoteServer::setContentListener(std::function<void(const QString&)> listener) {

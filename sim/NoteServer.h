@@ -28,6 +28,9 @@ struct Request {
     QByteArray body;                // raw bytes as received
     QMap<QString, QString> form;    // the body decoded as x-www-form-urlencoded (UTF-8)
     qint64 receivedAtMs = 0;        // QDateTime::currentMSecsSinceEpoch() on arrival
+    // std::chrono::steady_clock on arrival (the whole body read), in ns since its epoch: for
+    // latencies measured in the same process on the same clock, finer than receivedAtMs.
+    qint64 receivedAtSteadyNs = 0;
 
     // The value of the header with this name, compared without case; empty when absent.
     QString header(const QString& name) const;
@@ -199,6 +202,9 @@ public:
     QList<Request> requests(const QString& path) const;
     int requestCount(const QString& path) const;
     void clearRequests();
+    // Off: requests are served but no longer recorded (a benchmark that pushes megabytes at
+    // every keystroke would hold them all). On by default.
+    void setRecordingRequests(bool recording);
 
     // Called on a server thread after each applied content push, in the order the pushes were
     // applied, with the server's state lock held (reading the state from it is allowed).

@@ -85,14 +85,23 @@ bool shutdownConnection(const Endpoint& local, const Endpoint& peer) {
     return fd >= 0 && ::shutdown(fd, SHUT_RDWR) == 0;
 }
 
-int shutdownAcceptedConnections(const Endpoint& local) {
-    int count = 0;
+std::vector<int> acceptedConnections(const Endpoint& local) {
+    std::vector<int> found;
     forEachDescriptor([&](int fd) {
-        if (isStreamSocket(fd) && localEndpoint(fd) == local && peerEndpoint(fd).port >= 0 &&
-            ::shutdown(fd, SHUT_RDWR) == 0) {
-            ++count;
+        if (isStreamSocket(fd) && localEndpoint(fd) == local && peerEndpoint(fd).port >= 0) {
+            found.push_back(fd);
         }
     });
+    return found;
+}
+
+int shutdownAcceptedConnections(const Endpoint& local) {
+    int count = 0;
+    for (const int fd : acceptedConnections(local)) {
+        if (::shutdown(fd, SHUT_RDWR) == 0) {
+            ++count;
+        }
+    }
     return count;
 }
 

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include <vector>
+
 namespace tavrin::sim::sockets {
 
 struct Endpoint {
@@ -25,6 +27,10 @@ int connectionDescriptor(const Endpoint& local, const Endpoint& peer);
 // Shuts down (both directions) the TCP socket of this process whose local and peer ends are
 // these. The owner still closes it. False when no such socket was found.
 bool shutdownConnection(const Endpoint& local, const Endpoint& peer);
+
+// The descriptors of every connected TCP socket of this process whose local end is this one,
+// that is every connection accepted by the listener bound there. Nothing is changed.
+std::vector<int> acceptedConnections(const Endpoint& local);
 
 // Shuts down every connected TCP socket of this process whose local end is this one, that is
 // every connection accepted by the listener bound there. Returns how many.

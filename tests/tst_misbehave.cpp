@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -346,6 +347,8 @@ private slots:
         const int fd = tavrin::sim::sockets::connectionDescriptor(
             {kHost, kPort}, {socket.localAddress().toString(), socket.localPort()});
         QVERIFY(fd >= 0);
+        const std::vector<int> accepted = tavrin::sim::sockets::acceptedConnections({kHost, kPort});
+        QVERIFY(std::find(accepted.cbegin(), accepted.cend(), fd) != accepted.cend());
         int noDelay = 0;
         socklen_t length = sizeof noDelay;
         QCOMPARE(::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, &length), 0);

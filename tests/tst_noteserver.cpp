@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -40,6 +41,12 @@ struct Answer {
 
 QJsonObject jsonObject(const QByteArray& body) {
     return QJsonDocument::fromJson(body).object();
+}
+
+qint64 steadyNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 } // namespace
@@ -368,7 +375,12 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(fetch("GET", "/desktop/heartBeat/").status.toInt(), 200);
+        const qint64 answeredNs = steadyNowNs();
         QVERIFY2(timer.elapsed() >= 400, qPrintable(QString::number(timer.elapsed())));
+        // The arrival is stamped before the delay, not when the answer goes.
+        const qint64 arrivedNs = server->requests().constLast().receivedAtSteadyNs;
+        QVERIFY2(answeredNs - arrivedNs >= 400'000'000,
+                 qPrintable(QString::number(answeredNs - arrivedNs)));
 
         server->setDelay(nullptr);
         server->setOverride("/desktop/getNote/", [](const Request&) -> std::optional<Reply> {
@@ -479,11 +491,13 @@ private slots:
     void requestsAreRecordedAsSent() {
         server->openNote(1, QString());
         const qint64 before = QDateTime::currentMSecsSinceEpoch();
+        const qint64 steadyBefore = steadyNowNs();
         const QByteArray body = "noteId=1&content=a%20b%2Bc+d%E4%B8%AD%E6%96%87%F0%9F%98%80";
         QCOMPARE(fetch("POST", "/desktop/modifyNoteContent/", body).status.toInt(), 200);
         QCOMPARE(fetch("GET", "/desktop/heartBeat/?x=1").status.toInt(), 200);
         fetch("GET", "/desktop/fonts", {}, false);
         const qint64 after = QDateTime::currentMSecsSinceEpoch();
+        const qint64 steadyAfter = steadyNowNs();
 
         const QList<Request> all = server->requests();
         QCOMPARE(all.size(), 3);
@@ -498,6 +512,7 @@ private slots:
         QCOMPARE(push.form.value("noteId"), QStringLiteral("1"));
         QCOMPARE(push.form.value("content"), QStringLiteral("a b+c d中文😀"));
         QVERIFY(push.receivedAtMs >= before && push.receivedAtMs <= after);
+        QVERIFY(push.receivedAtSteadyNs >= steadyBefore && push.receivedAtSteadyNs <= steadyAfter);
 
         const Request& heartBeat = all[1];
         QCOMPARE(heartBeat.method, QStringLiteral("GET"));
@@ -507,6 +522,7 @@ private slots:
         QVERIFY(heartBeat.body.isEmpty());
         QVERIFY(heartBeat.form.isEmpty());
         QVERIFY(heartBeat.receivedAtMs >= push.receivedAtMs);
+        QVERIFY(heartBeat.receivedAtSteadyNs > push.receivedAtSteadyNs);
 
         QVERIFY(all[2].header("Content-Type").isEmpty());
         QVERIFY(!all[2].headers.contains("REMOTE_ADDR"));
@@ -514,6 +530,22 @@ private slots:
         QCOMPARE(server->requests("/desktop/heartBeat/").size(), 1);
         server->clearRequests();
         QVERIFY(server->requests().isEmpty());
+    }
+
+    void requestsServedWhileNotRecordingAreLeftOut() {
+        server->openNote(1, QString());
+        QCOMPARE(fetch("GET", "/desktop/heartBeat/").status.toInt(), 200);
+        server->setRecordingRequests(false);
+        const Answer push = fetch("POST", "/desktop/modifyNoteContent/", "noteId=1&content=kept");
+        QCOMPARE(push.status.toInt(), 200);
+        QCOMPARE(server->content(), QStringLiteral("kept")); // served and applied all the same
+        server->setRecordingRequests(true);
+        QCOMPARE(fetch("GET", "/desktop/getNote/").status.toInt(), 200);
+
+        const QList<Request> all = server->requests();
+        QCOMPARE(all.size(), 2);
+        QCOMPARE(all[0].path, QStringLiteral("/desktop/heartBeat/"));
+        QCOMPARE(all[1].path, QStringLiteral("/desktop/getNote/"));
     }
 
     void secondServerCannotTakeTheAddress() {

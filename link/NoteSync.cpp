@@ -89,7 +89,7 @@ void NoteSync::sendContent(const QString& content) {
         m_sentSinceBase.removeFirst();
     m_pushes->enqueue(PushQueue::Kind::Content,
                       link::noteServerUrl(*m_attrs, protocol::kModifyContentPath), *body,
-                      ++m_contentSeq);
+                      ++m_contentSeq, int(content.size()));
     updateStatus();
 }
 
@@ -98,7 +98,8 @@ void NoteSync::pushSelection(int start, int end) {
         return;
     m_pushes->enqueue(PushQueue::Kind::Selection,
                       link::noteServerUrl(*m_attrs, protocol::kUpdateSelectionPath),
-                      protocol::selectionBody(m_attrs->noteId(), start, end));
+                      protocol::selectionBody(m_attrs->noteId(), start, end), 0,
+                      qMax(start, end));
 }
 
 void NoteSync::pushSave() {

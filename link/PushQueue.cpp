@@ -10,7 +10,8 @@ PushQueue::PushQueue(transport::Transport* transport, int timeoutMs, QObject* pa
     , m_transport(transport)
     , m_timeoutMs(timeoutMs) {}
 
-void PushQueue::enqueue(Kind kind, const QUrl& url, const QByteArray& body, quint64 token) {
+void PushQueue::enqueue(Kind kind, const QUrl& url, const QByteArray& body, quint64 token,
+                        int extent) {
     if (kind == Kind::Save) {
         // A save right behind a waiting save of the same note, with nothing
         // between them, would save the same text again.
@@ -26,26 +27,56 @@ void PushQueue::enqueue(Kind kind, const QUrl& url, const QByteArray& body, quin
             Push& waiting = m_waiting[i];
             if (waiting.kind == Kind::Save)
                 break;
-            if (waiting.kind == kind && waiting.url == url) {
+            if (waiting.kind != kind || waiting.url != url)
+                continue;
+            if (kind == Kind::Content) {
+                // The newest text takes the older one's place.
                 waiting.body = body;
                 waiting.token = token;
+                waiting.extent = extent;
                 return;
             }
+            // A selection is in the newest text queued: it goes after that text.
+            m_waiting.removeAt(i);
+            break;
         }
     }
-    m_waiting.append(Push{kind, url, body, token});
+    m_waiting.append(Push{kind, url, body, token, extent});
     sendNext();
 }
 
+bool PushQueue::canSend(const Push& push) const {
+    if (m_textBusy)
+        return false;
+    switch (push.kind) {
+    case Kind::Selection:
+        return !m_selectionBusy;
+    case Kind::Content:
+        return !m_selectionBusy || m_selectionExtent <= push.extent;
+    case Kind::Save:
+        return true;
+    }
+    return false;
+}
+
 void PushQueue::sendNext() {
-    if (m_busy || m_waiting.isEmpty())
-        return;
-    m_busy = true;
-    const Push push = m_waiting.takeFirst();
+    // Strictly in the order queued: the first waiting push, when it may go.
+    while (!m_waiting.isEmpty() && canSend(m_waiting.constFirst()))
+        send(m_waiting.takeFirst());
+}
+
+void PushQueue::send(const Push& push) {
+    const bool selection = push.kind == Kind::Selection;
+    if (selection) {
+        m_selectionBusy = true;
+        m_selectionExtent = push.extent;
+    } else {
+        m_textBusy = true;
+    }
     m_transport->postForm(push.url, push.body, m_timeoutMs, this,
-                          [this, kind = push.kind, token = push.token](
+                          [this, selection, kind = push.kind, token = push.token](
                               const transport::Answer& answer) {
-                              m_busy = false;
+                              (selection ? m_selectionBusy : m_textBusy) = false;
                               emit pushFinished(kind, answer.isOk(), answer.status, token);
                               sendNext();
                           });

@@ -744,24 +744,41 @@ class PushQueueTest : public QObject {
 
 private slots:
     // Script: C<n> content push n, S<n> selection push n, V save, A the phone
-    // answers the push in flight, F it fails. `sent` is what reached the phone.
+    // answers the oldest push in flight, F it fails; "/k" gives a content
+    // push's text length or a selection's larger end (0 when left out).
+    // `sent` is what reached the phone, `inFlight` the most at once.
     void mergeRules_data() {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("sent");
-        QTest::newRow("content merges behind the one in flight") << "C1 C2 C3 A A" << "C1 C3";
-        QTest::newRow("selection merges likewise") << "S1 S2 S3 A A" << "S1 S3";
-        QTest::newRow("kinds merge apart, keeping their place") << "C1 S1 C2 S2 A A A" << "C1 S2 C2";
-        QTest::newRow("a save is never overtaken") << "C1 C2 V C3 A A A A" << "C1 C2 V C3";
-        QTest::newRow("nothing merges across a save") << "C1 S1 V S2 A A A A" << "C1 S1 V S2";
-        QTest::newRow("the same save waits once") << "V V V V A A" << "V V";
-        QTest::newRow("saves with typing between all go") << "V C1 V A A A" << "V C1 V";
-        QTest::newRow("a failure lets the next go") << "C1 C2 F A" << "C1 C2";
-        QTest::newRow("nothing waits: each goes at once") << "C1 A C2 A S1 A" << "C1 C2 S1";
+        QTest::addColumn<int>("inFlight");
+        QTest::newRow("content merges behind the one in flight") << "C1 C2 C3 A A" << "C1 C3" << 1;
+        QTest::newRow("selection merges likewise") << "S1 S2 S3 A A" << "S1 S3" << 1;
+        // The newer selection is in the newer text: it goes after it.
+        QTest::newRow("a selection merges to behind the newest text")
+            << "C1 S1 C2 S2 A A A" << "C1 C2 S2" << 1;
+        QTest::newRow("a text merges in its place") << "C1 C2 S2 C3 A A A" << "C1 C3 S2" << 1;
+        QTest::newRow("a save is never overtaken") << "C1 C2 V C3 A A A A" << "C1 C2 V C3" << 1;
+        QTest::newRow("nothing merges across a save") << "C1 S1 V S2 A A A A" << "C1 S1 V S2" << 2;
+        QTest::newRow("the same save waits once") << "V V V V A A" << "V V" << 1;
+        QTest::newRow("saves with typing between all go") << "V C1 V A A A" << "V C1 V" << 1;
+        QTest::newRow("a failure lets the next go") << "C1 C2 F A" << "C1 C2" << 1;
+        QTest::newRow("nothing waits: each goes at once") << "C1 A C2 A S1 A" << "C1 C2 S1" << 1;
+        // Typing goes on beside the cursor's push, which fits the longer text.
+        QTest::newRow("a longer text goes beside a selection")
+            << "C1/5 A S1/5 C2/6 A S2/6 A A" << "C1/5 S1/5 C2/6 S2/6" << 2;
+        // A shorter text could leave that selection out of range: it waits.
+        QTest::newRow("a shorter text waits for the selection")
+            << "C1/5 A S1/5 C2/4 A A" << "C1/5 S1/5 C2/4" << 1;
+        QTest::newRow("a selection never overtakes the text before it")
+            << "C1/5 S1/5 A A" << "C1/5 S1/5" << 1;
+        QTest::newRow("one selection at a time") << "S1/1 S2/2 A S3/3 A A" << "S1/1 S2/2 S3/3" << 1;
+        QTest::newRow("a save goes beside a selection") << "C1/5 A S1/5 V A A" << "C1/5 S1/5 V" << 2;
     }
 
     void mergeRules() {
         QFETCH(QString, script);
         QFETCH(QString, sent);
+        QFETCH(int, inFlight);
         FakeTransport phone;
         PushQueue queue(&phone, 5000);
         QStringList finished;
@@ -773,23 +790,32 @@ private slots:
         const QUrl selection(QStringLiteral("http://127.0.0.1:8080/desktop/updateSelection/"));
         const QUrl save(QStringLiteral("http://127.0.0.1:8080/desktop/saveNow/"));
         quint64 token = 0;
+        int mostInFlight = 0;
         for (const QString& step : script.split(QLatin1Char(' '))) {
             const QByteArray body = step.toLatin1();
+            const int extent = step.section(QLatin1Char('/'), 1).toInt();
             switch (step.at(0).toLatin1()) {
-            case 'C': queue.enqueue(PushQueue::Kind::Content, content, body, ++token); break;
-            case 'S': queue.enqueue(PushQueue::Kind::Selection, selection, body, ++token); break;
+            case 'C': queue.enqueue(PushQueue::Kind::Content, content, body, ++token, extent); break;
+            case 'S': queue.enqueue(PushQueue::Kind::Selection, selection, body, ++token, extent); break;
             case 'V': queue.enqueue(PushQueue::Kind::Save, save, "V", ++token); break;
             case 'A': QVERIFY(phone.answer(QString(), FakeTransport::json("{}"))); break;
             case 'F': QVERIFY(phone.fail(QString())); break;
             }
-            // Never more than one in flight.
-            QVERIFY(phone.pendingCount() <= 1);
-            QCOMPARE(queue.isBusy(), phone.pendingCount() == 1);
+            // Never two of one lane in flight: at most a selection beside a text or a save.
+            const QList<FakeTransport::Sent> pending = phone.pending();
+            QVERIFY(pending.size() <= 2);
+            if (pending.size() == 2)
+                QCOMPARE(int(pending[0].path().contains(QLatin1String("updateSelection"))) +
+                             int(pending[1].path().contains(QLatin1String("updateSelection"))),
+                         1);
+            mostInFlight = std::max(mostInFlight, int(pending.size()));
+            QCOMPARE(queue.isBusy(), !pending.isEmpty());
         }
         QStringList bodies;
         for (const FakeTransport::Sent& request : phone.sent())
             bodies << QString::fromLatin1(request.body);
         QCOMPARE(bodies.join(QLatin1Char(' ')), sent);
+        QCOMPARE(mostInFlight, inFlight);
         QCOMPARE(queue.waitingCount(), 0);
         QCOMPARE(finished.size(), phone.sent().size());
         QCOMPARE(finished.filter(QStringLiteral("!")).size(), script.count(QLatin1Char('F')));

@@ -5,6 +5,7 @@
 
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <climits>
@@ -236,6 +237,29 @@ void CurlClient::send(const QUrl& url, const std::optional<QByteArray>& form, co
         return;
     }
     m_requests.emplace(easy, std::move(request));
+    startNow();
+}
+
+void CurlClient::startNow() {
+    // The request leaves now, before the window paints the keystroke that made
+    // it: a repaint of a long note can hold the event loop for a long while.
+    if (m_delivering > 0) {
+        m_startWanted = true; // once the answers being delivered are through
+        return;
+    }
+    int running = 0;
+    curl_multi_socket_action(m_multi, CURL_SOCKET_TIMEOUT, 0, &running);
+    // Whatever that finished (a refused connection, say) is answered later.
+    if (!m_deliveryQueued) {
+        m_deliveryQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_deliveryQueued = false;
+                deliverFinished();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void CurlClient::failLater(Failure failure, Transport::Done done) {
@@ -305,6 +329,15 @@ void CurlClient::act(curl_socket_t socket, int events) {
 
 void CurlClient::deliverFinished() {
     const QPointer<CurlClient> alive(this);
+    ++m_delivering;
+    const auto delivered = qScopeGuard([&] {
+        if (!alive)
+            return;
+        if (--m_delivering == 0 && m_startWanted) {
+            m_startWanted = false;
+            startNow();
+        }
+    });
     int queued = 0;
     while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
         if (message->msg != CURLMSG_DONE)

@@ -57,11 +57,15 @@ private:
     void setWatched(QSocketNotifier*& notifier, curl_socket_t socket, bool reading, bool on);
     void act(curl_socket_t socket, int events);
     void deliverFinished();
+    void startNow();
     void failLater(Failure failure, Transport::Done done);
 
     CURLM* m_multi = nullptr;
     curl_slist* m_headers = nullptr;
     QTimer* m_timer = nullptr;
+    int m_delivering = 0;       // depth of deliverFinished() calls under way
+    bool m_startWanted = false; // a request was added while delivering
+    bool m_deliveryQueued = false;
     std::map<curl_socket_t, Watch> m_watches;
     std::map<CURL*, std::unique_ptr<Request>> m_requests;
 };

@@ -12,6 +12,7 @@
 #include "link/transport/Inflater.h"
 #include "link/transport/Transport.h"
 #include "sim/NoteServer.h"
+
 #include "sim/Wire.h"
 
 #include <QElapsedTimer>
@@ -31,7 +32,9 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 using tavrin::sim::NoteServer;
 using tavrin::sim::Reply;
@@ -494,6 +497,24 @@ private slots:
         QCOMPARE(requests[0].header(QStringLiteral("Accept-Encoding")),
                  QStringLiteral("gzip, deflate"));
         QCOMPARE(requests[0].body, QByteArray("noteId=1"));
+    }
+
+    // On a kept connection a push is written before the call returns, not on
+    // the event loop's next round, which a repaint of a long note may hold up.
+    void requestLeavesBeforeTheEventLoopRuns() {
+        QVERIFY(send(phoneUrl(), 2000)); // a connection to keep
+        m_phone.clearRequests();
+        bool answered = false;
+        m_transport.postForm(phoneUrl(), QByteArray("noteId=1&content=a"), 2000, this,
+                             [&](const Answer&) { answered = true; });
+        // The phone's own threads read it; this thread runs no events meanwhile.
+        QElapsedTimer waited;
+        waited.start();
+        while (m_phone.requestCount(kPath) == 0 && waited.elapsed() < kWait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        QCOMPARE(m_phone.requestCount(kPath), 1);
+        QVERIFY(!answered);
+        QTRY_VERIFY_WITH_TIMEOUT(answered, kWait);
     }
 
     void contextGoneMeansNoCall() {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/NoteDocument.h"
 
+#include "app/FreedMemory.h"
 #include "link/PhoneLink.h"
 
 #include <QQuickItem>
@@ -38,7 +39,11 @@ void NoteDocument::setTextDocument(QQuickTextDocument* quickDocument) {
 void NoteDocument::setLink(PhoneLink* link) {
     if (m_link == link)
         return;
+    if (m_link)
+        disconnect(m_link, nullptr, this, nullptr);
     m_link = link;
+    if (m_link)
+        connect(m_link, &PhoneLink::syncStatusChanged, this, [this] { m_freedMemory.moved(); });
     emit linkChanged();
 }
 
@@ -75,6 +80,7 @@ void NoteDocument::setText(const QString& text) {
         m_settingText = false;
         m_revision = doc->revision();
     }
+    m_freedMemory.moved();
     if (m_link)
         m_link->justUpdateContent(m_mirror.text());
 }
@@ -109,6 +115,7 @@ void NoteDocument::onContentsChange(int position, int removed, int added) {
     const NoteChange change = m_mirror.apply(position, removed, inserted);
     if (change.removed == 0 && change.added == 0)
         return;
+    m_freedMemory.moved();
     if (m_link)
         m_link->justUpdateContent(m_mirror.text(), change.position, change.removed, change.added);
 }

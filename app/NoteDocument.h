@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "app/FreedMemory.h"
 #include "link/PhoneLink.h"
 #include "tools/NoteText.h"
 
@@ -53,6 +54,7 @@ private:
     QPointer<QQuickTextDocument> m_quickDocument;
     QPointer<PhoneLink> m_link;
     NoteMirror m_mirror;
+    FreedMemory m_freedMemory;
     // setText() is changing the document: those reports are not edits.
     bool m_settingText = false;
     bool m_documentChanged = false;

@@ -573,6 +573,8 @@ int measureOwnMemory(const Options& options) {
     // Past the journal's second; everything sent and painted.
     runEventLoopUntil(Clock::now() + std::chrono::milliseconds(1500));
     scene->quiet();
+    // What the note holds once typing has stopped: two still seconds more.
+    runEventLoopUntil(Clock::now() + std::chrono::milliseconds(2000));
     if (auto* tavrinScene = dynamic_cast<TavrinScene*>(scene.get()))
         history = tavrinScene->historySize();
     const Memory memory = ownMemory();
@@ -714,8 +716,8 @@ void printLatencyTable(const std::vector<SizeRun>& runs, int keys, const Arrival
 
 void printMemory(const Memory& bare, const Memory& tavrin, Verdicts& verdict) {
     std::printf("\n3. Resident memory after %d keystrokes at the end of a %d-character note, each "
-                "in a fresh process\n   (VmRSS after the keys and an event-loop spin; VmHWM the "
-                "peak), MiB\n",
+                "in a fresh process\n   (VmRSS once all is sent and painted and two seconds have "
+                "passed; VmHWM the peak), MiB\n",
                 kRssKeys, kRssChars);
     const auto mib = [](long kb) { return kb < 0 ? QStringLiteral("-") : ms(kb / 1024.0, 1); };
     std::printf("   (a) bare     %8s   (peak %s)\n", qPrintable(mib(bare.rssKb)),

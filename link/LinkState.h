@@ -46,6 +46,9 @@ struct Timings {
     int pushRetryMaxMs = 30000;
     // Unconfirmed edits reach the journal on disk this long after a change.
     int journalDelayMs = 500;
+    // A push answered within this long leaves the status line as it was (no
+    // "sending" flashing at every keystroke, no repaint of the window for it).
+    int showSendingAfterMs = 500;
     // The longest note (UTF-16 units) the editor takes: loading one this long
     // blocks the window for about 0.9 s on a 2-core machine (1 M: 1.15 s).
     int maxNoteChars = 750000;

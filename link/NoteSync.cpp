@@ -14,12 +14,19 @@ NoteSync::NoteSync(transport::Transport* transport, QObject* parent)
     : QObject(parent)
     , m_pushes(new PushQueue(transport, m_timings.pushTimeoutMs, this))
     , m_journalTimer(new QTimer(this))
-    , m_retryTimer(new QTimer(this)) {
+    , m_retryTimer(new QTimer(this))
+    , m_showSendingTimer(new QTimer(this)) {
     connect(m_pushes, &PushQueue::pushFinished, this, &NoteSync::onPushFinished);
     m_journalTimer->setSingleShot(true);
     m_journalTimer->setInterval(m_timings.journalDelayMs);
     connect(m_journalTimer, &QTimer::timeout, this, &NoteSync::writeJournal);
     m_retryTimer->setSingleShot(true);
+    m_showSendingTimer->setSingleShot(true);
+    m_showSendingTimer->setInterval(m_timings.showSendingAfterMs);
+    connect(m_showSendingTimer, &QTimer::timeout, this, [this] {
+        m_quietSending.reset();
+        emit statusChanged();
+    });
     connect(m_retryTimer, &QTimer::timeout, this, [this] {
         if (loaded() && sameNoteId(m_baseNoteId, m_attrs->noteId()))
             sendContent(m_editorText);
@@ -34,6 +41,7 @@ void NoteSync::setTimings(const link::Timings& timings) {
     m_timings = timings;
     m_pushes->setTimeout(timings.pushTimeoutMs);
     m_journalTimer->setInterval(timings.journalDelayMs);
+    m_showSendingTimer->setInterval(timings.showSendingAfterMs);
 }
 
 bool NoteSync::loaded() const {
@@ -266,6 +274,13 @@ void NoteSync::updateStatus() {
         status = Status::Saved;
     else
         status = Status::InSync;
+    if (status != Status::Sending) {
+        m_quietSending.reset();
+        m_showSendingTimer->stop();
+    } else if (m_status == Status::InSync || m_status == Status::Saved) {
+        m_quietSending = m_status;
+        m_showSendingTimer->start();
+    }
     // The texts carry counts and times: every change may change them.
     m_status = status;
     emit statusChanged();
@@ -273,7 +288,7 @@ void NoteSync::updateStatus() {
 
 QString NoteSync::statusText() const {
     const QString timeFormat = QStringLiteral("HH:mm:ss");
-    switch (m_status) {
+    switch (m_quietSending.value_or(m_status)) {
     case Status::Idle:
         return {};
     case Status::InSync:

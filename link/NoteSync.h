@@ -121,6 +121,7 @@ private:
     NoteJournal m_journal;
     QTimer* m_journalTimer;
     QTimer* m_retryTimer;
+    QTimer* m_showSendingTimer;
     std::function<QDateTime()> m_clock = [] { return QDateTime::currentDateTime(); };
 
     QString m_editorText;
@@ -150,6 +151,8 @@ private:
     // Edits of a note whose phone went away, until the note is back.
     std::optional<Kept> m_kept;
     Status m_status = Status::Idle;
+    // While a push is young, the line still reads as this settled status did.
+    std::optional<Status> m_quietSending;
 };
 
 } // namespace tavrin

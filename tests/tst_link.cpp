@@ -551,6 +551,34 @@ private slots:
         QCOMPARE(rig.link.syncStatus(), tavrin::NoteSync::Status::InSync);
     }
 
+    // A push the phone answers at once leaves the line reading "in sync"; one
+    // that takes longer shows as sending.
+    void quickPushesDoNotFlashSending() {
+        Rig rig;
+        tavrin::link::Timings timings = Rig::timings();
+        timings.showSendingAfterMs = 60 * 1000;
+        rig.link.setTimings(timings);
+        QVERIFY(rig.open(QJsonValue(30), QStringLiteral("base")));
+        QVERIFY(rig.confirmPushes());
+        QCOMPARE(rig.link.syncStatus(), tavrin::NoteSync::Status::InSync);
+        const QString inSync = rig.link.syncStatusText();
+        QVERIFY(inSync.startsWith(QStringLiteral("已同步")));
+        rig.editor.type(QStringLiteral("x"));
+        QCOMPARE(rig.link.syncStatus(), tavrin::NoteSync::Status::Sending);
+        QCOMPARE(rig.link.syncStatusText(), inSync);
+        QVERIFY(rig.confirmPushes());
+        QVERIFY(rig.link.syncStatusText().startsWith(QStringLiteral("已同步")));
+
+        // Unanswered for longer than that: sending shows.
+        timings.showSendingAfterMs = 0;
+        rig.link.setTimings(timings);
+        rig.editor.type(QStringLiteral("y"));
+        QVERIFY(rig.link.syncStatusText().startsWith(QStringLiteral("已同步")));
+        QTRY_COMPARE(rig.link.syncStatusText(), QStringLiteral("正在发送…"));
+        QVERIFY(rig.confirmPushes());
+        QVERIFY(rig.link.syncStatusText().startsWith(QStringLiteral("已同步")));
+    }
+
     void failedPushIsNotResentToAnotherNote() {
         Rig rig;
         QVERIFY(rig.open(QJsonValue(30), QStringLiteral("base")));

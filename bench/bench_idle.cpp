@@ -6,6 +6,7 @@
 // QT_QPA_PLATFORM=xcb (under Xvfb, say) to see a real window's render loop.
 //   bench_idle [seconds per case] [note size]
 
+#include "MixedNote.h"
 #include "support/FakeTransport.h"
 #include "support/SceneFixture.h"
 
@@ -29,19 +30,6 @@ double processCpuMs() {
     getrusage(RUSAGE_SELF, &usage);
     const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-QString mixedNote(int size) {
-    QString note;
-    note.reserve(size + 64);
-    for (int line = 0; note.size() < size; ++line) {
-        if (line % 2 == 0)
-            note += QStringLiteral("这是第%1行的中文内容，用来测量输入。\n").arg(line);
-        else
-            note += QStringLiteral("ASCII line %1 with a few words to type after.\n").arg(line);
-    }
-    note.truncate(size);
-    return note;
 }
 
 struct Idle {

@@ -13,6 +13,7 @@
 //       [--clients a,b,c] [--address 127.0.0.N]
 // The children: bench_sync --rss bare|tavrin CHARS [--address 127.0.0.N]
 
+#include "MixedNote.h"
 #include "support/SceneFixture.h"
 
 #include "link/LinkState.h"
@@ -82,19 +83,6 @@ double threadCpuMs() {
 }
 
 // The note of bench_typing: Chinese and ASCII lines in turn.
-QString mixedNote(int size) {
-    QString note;
-    note.reserve(size + 64);
-    for (int line = 0; note.size() < size; ++line) {
-        if (line % 2 == 0)
-            note += QStringLiteral("这是第%1行的中文内容，用来测量输入。\n").arg(line);
-        else
-            note += QStringLiteral("ASCII line %1 with a few words to type after.\n").arg(line);
-    }
-    note.truncate(size);
-    return note;
-}
-
 // The letters typed by key 0, 1, 2...: a to z, again and again.
 QChar letterOfKey(int key) {
     return QChar('a' + key % 26);

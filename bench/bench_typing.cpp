@@ -4,6 +4,7 @@
 // an in-process phone, for notes of mixed CJK and ASCII lines. Run offscreen:
 //   QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software bench_typing [keys]
 
+#include "MixedNote.h"
 #include "support/FakeTransport.h"
 #include "support/SceneFixture.h"
 
@@ -32,19 +33,6 @@ double threadCpuMs() {
     timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-QString mixedNote(int size) {
-    QString note;
-    note.reserve(size + 64);
-    for (int line = 0; note.size() < size; ++line) {
-        if (line % 2 == 0)
-            note += QStringLiteral("这是第%1行的中文内容，用来测量输入。\n").arg(line);
-        else
-            note += QStringLiteral("ASCII line %1 with a few words to type after.\n").arg(line);
-    }
-    note.truncate(size);
-    return note;
 }
 
 double median(std::vector<double> values) {

@@ -21,10 +21,6 @@ void FreedMemory::moved() {
     m_still->start();
 }
 
-bool FreedMemory::isPending() const {
-    return m_still->isActive();
-}
-
 bool FreedMemory::giveBack() {
 #ifdef __GLIBC__
     malloc_trim(0);

@@ -24,7 +24,6 @@ public:
 
     // The note or its sync moved: give memory back once both are still.
     void moved();
-    bool isPending() const;
 
     // Gives the free memory of the process's heap back now; false where the C
     // library offers no way to.

@@ -3,8 +3,6 @@
 
 #include "link/protocol/Protocol.h"
 
-#include <algorithm>
-
 namespace tavrin::protocol {
 
 namespace {
